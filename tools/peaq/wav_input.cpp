@@ -108,7 +108,7 @@ bool checkPair(const Signal& ref, const Signal& test, std::string& error) {
     if (ref.channels[0].size() != test.channels[0].size()) {
         error = "the files have different lengths (reference " + std::to_string(ref.channels[0].size()) +
                 " samples, test " + std::to_string(test.channels[0].size()) +
-                "); align and trim the test signal to the reference";
+                " samples); align and trim the test signal to the reference";
         return false;
     }
     return true;
