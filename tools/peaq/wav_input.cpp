@@ -1,5 +1,6 @@
 #include "tools/peaq/wav_input.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -24,7 +25,11 @@ bool readWave(const std::string& path, Signal& out, std::string& error) {
         error = "cannot open " + path;
         return false;
     }
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return parseWave(bytes, path, out, error);
+}
+
+bool parseWave(std::span<const unsigned char> bytes, const std::string& path, Signal& out, std::string& error) {
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
         std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
         error = path + " is not a WAVE file";
@@ -86,6 +91,10 @@ bool readWave(const std::string& path, Signal& out, std::string& error) {
                 std::uint32_t bits = le32(p);
                 float v;
                 std::memcpy(&v, &bits, sizeof v);
+                if (!std::isfinite(v)) {
+                    error = path + ": sample " + std::to_string(i) + " is not a finite number";
+                    return false;
+                }
                 out.channels[c][i] = v;
             }
         }
