@@ -212,8 +212,9 @@ ResamplerStatus Resampler::Build(const FilterSpec* spec, int32_t inputRate,
 // compiled for AVX (8 lanes per instruction) and the loader picks the variant
 // the processor supports. The lanes and the final sum keep the same order in
 // every variant (no fused multiply-add: ISO C++ mode does not contract), so
-// every machine computes the same samples.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// every machine computes the same samples. Windows executables have no
+// loader-resolved functions (ifunc), so there the plain loop is used.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #define KESTRUNE_DOT_CLONES __attribute__((target_clones("avx", "default")))
 #else
 #define KESTRUNE_DOT_CLONES

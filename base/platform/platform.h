@@ -1,6 +1,7 @@
 // The one interface through which Kestrune talks to the operating system.
-// base/platform/posix implements it for Linux; every other folder uses only
-// these declarations and never includes a system header of its own.
+// base/platform/posix implements it for Linux, base/platform/win32 for
+// Windows; every other folder uses only these declarations and never
+// includes a system header of its own.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +11,12 @@
 namespace kestrune::platform {
 
 // ---------------------------------------------------------------------------
-// Last error of the calling thread (errno on POSIX).
+// Last error of the calling thread (errno on POSIX, the thread's last-error
+// value on Windows).
 uint32_t GetLastError();
 void SetLastError(uint32_t code);
-// The system's message text for an error code ("Success" for 0 on POSIX).
+// The system's message text for an error code ("Success" for 0 on POSIX;
+// on Windows the system message table's text, with its line break).
 std::string GetErrorMessage(uint32_t code);
 
 // ---------------------------------------------------------------------------
@@ -45,8 +48,12 @@ bool GetFullPathName(const std::string& path, std::string* full);
 bool GetLongPathName(const std::string& path, std::string* longPath);
 std::string GetTempPath();        // with a trailing separator
 std::string GetModuleFileName();  // the running program's own file
-bool IsPathSeparator(char c);     // '/' on POSIX
+bool IsPathSeparator(char c);     // '/' on POSIX, '\\' and '/' on Windows
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
 inline constexpr char kPathSeparator = '/';
+#endif
 
 // ---------------------------------------------------------------------------
 // Threads. A thread is created held at a start gate ("suspended") so that

@@ -1,8 +1,12 @@
 #include "base/conversion.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sched.h>
 #include <sys/resource.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -63,6 +67,15 @@ TEST(ConversionJob, StopWaitsForTheWorkerAndObjectsRunAgain) {
 }
 
 TEST(ConversionJob, WorkerRunsAtIdlePriorityAndProgressIsShared) {
+#ifdef _WIN32
+  std::atomic<int> priority{0};
+  BodyConversion conversion([&](ConversionJob&) {
+    priority = GetThreadPriority(GetCurrentThread());
+  });
+  ASSERT_TRUE(conversion.Start());
+  testing::WaitUntilEnded(conversion);
+  EXPECT_EQ(priority, THREAD_PRIORITY_IDLE);
+#else
   std::atomic<int> policy{-1};
   std::atomic<int> nice{-100};
   BodyConversion conversion([&](ConversionJob&) {
@@ -72,6 +85,7 @@ TEST(ConversionJob, WorkerRunsAtIdlePriorityAndProgressIsShared) {
   ASSERT_TRUE(conversion.Start());
   testing::WaitUntilEnded(conversion);
   EXPECT_TRUE(policy == SCHED_IDLE || nice == 19) << policy << " " << nice;
+#endif
 
   EXPECT_DOUBLE_EQ(conversion.GetProgress(), 0.0);
   conversion.SetProgress(0.25);
