@@ -20,6 +20,9 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 ctest --preset fuzz -j "$jobs" || status=1
 
+echo "== Windows cross build and tests under Wine =="
+tools/test-windows.sh || status=1
+
 echo "== sanitizer build and tests =="
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
