@@ -29,7 +29,7 @@ constexpr BandTable kBandTables[3][3] = {
     {
         {{0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
          {0, 4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192}},
-        {{0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 114, 136, 162, 194, 232, 278, 330, 394, 464, 540, 576},
+        {{0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 114, 136, 162, 194, 232, 278, 332, 394, 464, 540, 576},
          {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192}},
         {{0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
          {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192}},
@@ -62,7 +62,7 @@ constexpr uint8_t kLsfPartitionBands[6][3][4] = {
 
 static_assert(kBandTables[0][0].longBounds[22] == 576 && kBandTables[0][0].longBounds[21] == 418);
 static_assert(kBandTables[0][1].shortBounds[12] == 126);
-static_assert(kBandTables[1][1].longBounds[18] == 330);
+static_assert(kBandTables[1][1].longBounds[18] == 332);
 static_assert(kBandTables[2][2].longBounds[17] == 566 && kBandTables[2][2].shortBounds[9] == 160);
 static_assert(kPretab[17] == 3 && kSlen[0][15] == 4 && kSlen[1][15] == 3);
 static_assert(kLsfPartitionBands[5][2][1] == 18 && kLayer3BitRatesKbps[0][14] == 320);

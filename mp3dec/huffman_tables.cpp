@@ -258,8 +258,8 @@ static_assert(kTree11.complete && kTree12.complete && kTree13.complete && kTree1
 static_assert(kTree16.complete && kTree24.complete && kTreeA.complete && kTreeB.complete);
 // Table 1: "1" is (0,0); "01" is (1,0).
 static_assert(kTree1.nodes[2] == Leaf(1, 0x00) && kTree1.nodes[1] == Leaf(2, 0x10));
-// Table 13's longest code, (14,12) = 19 bits.
-static_assert(kLen13[14 * 16 + 12] == 19);
+// Table 13's longest codes, (15,12) and (15,14), have 19 bits.
+static_assert(kLen13[15 * 16 + 12] == 19 && kLen13[15 * 16 + 14] == 19);
 // Count1 table A: "1" is the all-zero quadruple.
 static_assert(kTreeA.nodes[2] == Leaf(1, 0) && kTreeA.nodes[3] == Leaf(1, 0));
 

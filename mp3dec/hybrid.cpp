@@ -134,18 +134,21 @@ int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]
 
 void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
                       int activeSubbands, HybridState& state, float out[18][32]) {
-  const int longSubbands = g.mixedBlock && g.IsShort() ? (frame.eightKiloHertz ? 4 : 2) : 0;
+  // The lowest subbands of a mixed granule (any switched block type) use the
+  // normal long window.
+  const int normalSubbands = g.windowSwitching && g.mixedBlock ? (frame.eightKiloHertz ? 4 : 2) : 0;
   for (int sb = 0; sb < 32; ++sb) {
     float slot[18];
     float* overlap = state.overlap[sb];
     if (sb >= activeSubbands) {
       std::memcpy(slot, overlap, sizeof slot);
       std::memset(overlap, 0, sizeof(float) * 18);
-    } else if (g.IsShort() && sb >= longSubbands) {
+    } else if (sb < normalSubbands) {
+      LongImdct(x + 18 * sb, 0, overlap, slot);
+    } else if (g.IsShort()) {
       ShortImdct(x + 18 * sb, overlap, slot);
     } else {
-      const int type = g.IsShort() ? 0 : static_cast<int>(g.blockType);
-      LongImdct(x + 18 * sb, type, overlap, slot);
+      LongImdct(x + 18 * sb, static_cast<int>(g.blockType), overlap, slot);
     }
     // Frequency inversion: odd samples of odd subbands change sign.
     for (int t = 0; t < 18; ++t) out[t][sb] = (sb & 1) && (t & 1) ? -slot[t] : slot[t];

@@ -88,7 +88,8 @@ void ReadScaleFactorsMpeg2(BitReader& r, GranuleInfo& g, bool intensityRight, Sc
   int n = 0;
   for (int part = 0; part < 4; ++part) {
     const int count = kLsfPartitionBands[table][kind][part];
-    const uint8_t maxValue = static_cast<uint8_t>((1 << slen[part]) - 1);
+    // A partition coded with 0 bits has no illegal position.
+    const uint8_t maxValue = slen[part] == 0 ? 0xFF : static_cast<uint8_t>((1 << slen[part]) - 1);
     for (int i = 0; i < count && n < 39; ++i, ++n) {
       values[n] = static_cast<uint8_t>(r.Read(slen[part]));
       illegal[n] = intensityRight ? maxValue : 7;

@@ -43,6 +43,10 @@ struct BandProcessor {
   float* l;
   float* r;
 
+  // The position of the top band when the band below it is not intensity
+  // coded: equal split (MPEG-1) or no scaling (MPEG-2).
+  int NeutralPosition() const { return frame.mpeg1 ? 3 : 0; }
+
   // A band below the intensity bound, or one whose position is illegal.
   void Plain(int begin, int end) const {
     if (midSide) MidSide(l, r, begin, end);
@@ -87,10 +91,16 @@ void LongBands(const BandProcessor& p, const ScaleFactors& sf, int firstBand, in
   for (int sfb = firstBand; sfb < lastBand; ++sfb) {
     if (sfb < bound) {
       p.Plain(b[sfb], b[sfb + 1]);
+    } else if (sfb == 21) {
+      // Band 21 carries no factor of its own: it takes band 20's position
+      // when band 20 is intensity coded, else the neutral position.
+      if (bound <= 20) {
+        p.Intensity(b[sfb], b[sfb + 1], sf.longBands[20], sf.illegalLong[20]);
+      } else {
+        p.Intensity(b[sfb], b[sfb + 1], p.NeutralPosition(), -1);
+      }
     } else {
-      // Band 21 carries no factor of its own: it takes band 20's position.
-      const int src = sfb == 21 ? 20 : sfb;
-      p.Intensity(b[sfb], b[sfb + 1], sf.longBands[src], sf.illegalLong[src]);
+      p.Intensity(b[sfb], b[sfb + 1], sf.longBands[sfb], sf.illegalLong[sfb]);
     }
   }
 }
@@ -113,9 +123,14 @@ void ShortBands(const BandProcessor& p, const ScaleFactors& sf, int firstBand) {
       const int begin = 3 * b[sfb] + w * width;
       if (sfb < bound) {
         p.Plain(begin, begin + width);
+      } else if (sfb == 12) {
+        if (bound <= 11) {
+          p.Intensity(begin, begin + width, sf.shortBands[11][w], sf.illegalShort[11]);
+        } else {
+          p.Intensity(begin, begin + width, p.NeutralPosition(), -1);
+        }
       } else {
-        const int src = sfb == 12 ? 11 : sfb;
-        p.Intensity(begin, begin + width, sf.shortBands[src][w], sf.illegalShort[src]);
+        p.Intensity(begin, begin + width, sf.shortBands[sfb][w], sf.illegalShort[sfb]);
       }
     }
   }
@@ -153,6 +168,7 @@ void ProcessStereo(const FrameContext& frame, const GranuleInfo& rightInfo,
           const int begin = 3 * b[sfb] + w * width;
           const int src = sfb == 12 ? 11 : sfb;
           p.Intensity(begin, begin + width, rightFactors.shortBands[src][w], rightFactors.illegalShort[src]);
+          (void)src;
         }
       }
     }
