@@ -2,9 +2,22 @@
 // output and standard error (standard input is empty).
 #pragma once
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +36,114 @@ struct ProgramResult {
 
 // environment: "NAME=value" entries set on top of ours ("NAME=" alone
 // removes NAME).
+#ifdef _WIN32
+namespace detail {
+
+// One argument quoted the way the C runtime splits a command line.
+inline std::string QuoteArgument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+    return argument;
+  }
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
+inline std::string UpperName(const std::string& entry) {
+  std::string name = entry.substr(0, entry.find('=', 1));
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
+// Our environment with the changes applied, as a block of NUL-ended entries.
+inline std::string EnvironmentBlock(const std::vector<std::string>& changes) {
+  std::vector<std::string> entries;
+  if (char* block = GetEnvironmentStringsA()) {
+    for (const char* p = block; *p; p += std::char_traits<char>::length(p) + 1) {
+      entries.emplace_back(p);
+    }
+    FreeEnvironmentStringsA(block);
+  }
+  for (const std::string& change : changes) {
+    const std::string name = UpperName(change);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const std::string& e) { return UpperName(e) == name; }),
+                  entries.end());
+    if (change.find('=') + 1 < change.size()) entries.push_back(change);
+  }
+  std::string result;
+  for (const std::string& e : entries) result += e + '\0';
+  return result + '\0';
+}
+
+}  // namespace detail
+
+inline ProgramResult RunProgram(const std::string& program,
+                                const std::vector<std::string>& arguments,
+                                const std::string& folder,
+                                const std::vector<std::string>& environment = {}) {
+  namespace fs = std::filesystem;
+  const fs::path outFile = fs::temp_directory_path() /
+                           ("kestrune-run-" + std::to_string(GetCurrentProcessId()) + ".out");
+  const fs::path errFile = fs::path(outFile).replace_extension(".err");
+  ProgramResult result;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  auto create = [&](const std::string& path, DWORD access, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE in = create("NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE out = create(outFile.string(), GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = create(errFile.string(), GENERIC_WRITE, CREATE_ALWAYS);
+  std::string commandLine = detail::QuoteArgument(program);
+  for (const std::string& a : arguments) commandLine += " " + detail::QuoteArgument(a);
+  std::string block = detail::EnvironmentBlock(environment);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
+      err != INVALID_HANDLE_VALUE &&
+      CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                     block.data(), folder.c_str(), &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    // A process ended by an unhandled fault exits with the fault's status.
+    result.exitCode = code >= 0xC0000000u ? -1 : static_cast<int>(code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  } else {
+    result.exitCode = 127;
+  }
+  for (HANDLE h : {in, out, err}) {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+  auto slurp = [](const fs::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(stream), {});
+  };
+  result.out = slurp(outFile);
+  result.err = slurp(errFile);
+  std::error_code ignored;
+  fs::remove(outFile, ignored);
+  fs::remove(errFile, ignored);
+  return result;
+}
+#else
 inline ProgramResult RunProgram(const std::string& program,
                                 const std::vector<std::string>& arguments,
                                 const std::string& folder,
@@ -69,5 +190,7 @@ inline ProgramResult RunProgram(const std::string& program,
   fs::remove(errFile, ignored);
   return result;
 }
+
+#endif
 
 }  // namespace kestrune::testing

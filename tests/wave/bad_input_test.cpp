@@ -151,8 +151,8 @@ class CsvBadInput : public ::testing::Test {
  protected:
   void SetUp() override {
     tempDir_ = test::ScratchPath("tmpbad");
-    std::system(("mkdir -p " + tempDir_).c_str());
-    ::setenv("TMPDIR", tempDir_.c_str(), 1);
+    std::filesystem::create_directories(tempDir_);
+    test::SetTempDirectory(tempDir_);
   }
   // Converts and returns the samples of channel 0 (empty when no output).
   std::vector<float> Convert(const std::string& csv, int layout, size_t* channels = nullptr) {

@@ -20,8 +20,8 @@ class CsvConversion : public ::testing::Test {
   void SetUp() override {
     // The jobs' temporary files go to a folder of this test run.
     tempDir_ = test::ScratchPath("tmp");
-    std::system(("mkdir -p " + tempDir_).c_str());
-    ::setenv("TMPDIR", tempDir_.c_str(), 1);
+    std::filesystem::create_directories(tempDir_);
+    test::SetTempDirectory(tempDir_);
   }
 
   std::string Path(const std::string& name) { return test::ScratchPath(name); }

@@ -118,8 +118,8 @@ TEST(WaveInterop, ReadsFfmpegFilesWithListChunksAndRf64) {
 
 TEST(WaveInterop, OurFilesAreAcceptedBySoxAndFfprobe) {
   const std::string tmp = test::ScratchPath("tmpinterop");
-  std::system(("mkdir -p " + tmp).c_str());
-  ::setenv("TMPDIR", tmp.c_str(), 1);
+  std::filesystem::create_directories(tmp);
+  test::SetTempDirectory(tmp);
   struct Case {
     int bits, channels, rate;
     const char* codec;

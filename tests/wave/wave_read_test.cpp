@@ -177,14 +177,16 @@ TEST(WaveRead, Rf64SizesBeyondFourGibibytes) {
   const std::string path = test::ScratchPath("big.rf64.wav");
   test::WriteFile(path, head.data);
   // Sparse: the file is as long as the ds64 says without holding the bytes.
-  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(head.size() + dataSize)), 0);
+  // (64-bit sizes and positions throughout: long and off_t are 32 bits on
+  // Windows.)
+  std::filesystem::resize_file(path, head.size() + dataSize);
   {
-    std::FILE* f = std::fopen(path.c_str(), "r+b");
-    ASSERT_NE(f, nullptr);
-    std::fseek(f, static_cast<long>(head.size() + dataSize - 4), SEEK_SET);
-    const uint8_t last[4] = {0x00, 0x40, 0x00, 0xC0};  // 16384, -16384
-    std::fwrite(last, 1, 4, f);
-    std::fclose(f);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(f.is_open());
+    f.seekp(static_cast<std::streamoff>(head.size() + dataSize - 4));
+    const char last[4] = {0x00, 0x40, 0x00, static_cast<char>(0xC0)};  // 16384, -16384
+    f.write(last, 4);
+    ASSERT_TRUE(f.good());
   }
   WaveFile wave;
   ASSERT_TRUE(wave.Open(path));

@@ -2,11 +2,15 @@
 // scratch files, running a conversion to its end, running reference tools.
 #pragma once
 
+#ifndef _WIN32
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -101,7 +105,10 @@ inline std::string ReadText(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-inline bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+inline bool FileExists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
+}
 
 // Starts the conversion and waits until its worker has ended.
 inline bool RunToEnd(Conversion& conversion) {
@@ -114,7 +121,11 @@ inline bool RunToEnd(Conversion& conversion) {
 // exit status.
 inline std::string Shell(const std::string& command, int* status = nullptr) {
   std::string out;
+#ifdef _WIN32
+  FILE* pipe = ::_popen(command.c_str(), "rb");
+#else
   FILE* pipe = ::popen(command.c_str(), "r");
+#endif
   if (pipe == nullptr) {
     if (status) *status = -1;
     return out;
@@ -122,17 +133,33 @@ inline std::string Shell(const std::string& command, int* status = nullptr) {
   char buffer[4096];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+#ifdef _WIN32
+  const int rc = ::_pclose(pipe);
+  if (status) *status = rc;
+#else
   const int rc = ::pclose(pipe);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+#endif
   return out;
 }
 
 // Number of ".dat" files in the temporary directory (leftover check).
 inline size_t CountDatFiles(const std::string& dir) {
-  int status = 0;
-  const std::string out =
-      Shell("find '" + dir + "' -maxdepth 1 -name '*.dat' 2>/dev/null | wc -l", &status);
-  return static_cast<size_t>(std::strtoul(out.c_str(), nullptr, 10));
+  std::error_code error;
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    if (entry.path().extension() == ".dat") ++count;
+  }
+  return count;
+}
+
+// Points the system's temporary directory at dir for this process.
+inline void SetTempDirectory(const std::string& dir) {
+#ifdef _WIN32
+  ::_putenv_s("TMP", dir.c_str());
+#else
+  ::setenv("TMPDIR", dir.c_str(), 1);
+#endif
 }
 
 }  // namespace kestrune::test

@@ -26,14 +26,23 @@ ProgramResult Kestrune(const TempDir& dir, const std::vector<std::string>& argum
 
 std::string Sh(const std::string& command) {
   std::string out;
+#ifdef _WIN32
+  FILE* pipe = ::_popen((command + " 2>&1").c_str(), "rb");
+#else
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+#endif
   EXPECT_NE(pipe, nullptr);
   if (!pipe) return out;
   char buffer[4096];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+#ifdef _WIN32
+  const int status = ::_pclose(pipe);
+  EXPECT_EQ(status, 0) << command << "\n" << out;
+#else
   const int status = ::pclose(pipe);
   EXPECT_EQ(WEXITSTATUS(status), 0) << command << "\n" << out;
+#endif
   return out;
 }
 
