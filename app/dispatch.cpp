@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codecs/mp3_to_wave.h"
 #include "wave/csv_to_wave.h"
 #include "wave/wave_to_csv.h"
 
@@ -21,6 +22,8 @@ std::unique_ptr<Conversion> MakeCsvToWave(const ConvertOptions& o) {
   c->SetBitsPerSample(o.GetInteger("b", 16));   // only 8, 16, 24 are taken
   return c;
 }
+
+std::unique_ptr<Conversion> MakeMp3ToWave(const ConvertOptions&) { return std::make_unique<Mp3ToWave>(); }
 
 std::unique_ptr<Conversion> MakeWaveToCsv(const ConvertOptions& o) {
   auto c = std::make_unique<WaveToCsv>();
@@ -45,6 +48,10 @@ std::unique_ptr<Conversion> MakeWaveToCsv(const ConvertOptions& o) {
 // Extensions without a row end in the unsupported-extension box.
 constexpr ConversionKind kConversions[] = {
     {".csv", Direction::kDecode, &MakeCsvToWave},
+    {".mp3", Direction::kDecode, &MakeMp3ToWave},
+    {".mp1", Direction::kDecode, &MakeMp3ToWave},
+    {".mp2", Direction::kDecode, &MakeMp3ToWave},
+    {".rmp", Direction::kDecode, &MakeMp3ToWave},
     {".csv", Direction::kEncode, &MakeWaveToCsv},
     {nullptr, Direction::kDecode, nullptr},  // end of the table
 };
