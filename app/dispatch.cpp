@@ -2,9 +2,22 @@
 
 #include <cstring>
 
+#include "codecs/ogg_decode.h"
+#include "codecs/ogg_encode.h"
+
 namespace kestrune {
 
 namespace {
+
+std::unique_ptr<Conversion> MakeOggToWave(const ConvertOptions& o) {
+  return std::make_unique<OggToWave>(o.GetOption("f"));
+}
+
+std::unique_ptr<Conversion> MakeWaveToOgg(const ConvertOptions& o) {
+  auto c = std::make_unique<WaveToOgg>(o.GetOption("f"));
+  c->SetQuality(o.GetReal("q", kDefaultVorbisQuality));
+  return c;
+}
 
 // One row per extension that a conversion body takes. Adding a body means
 // adding its rows here, with a small Make function beside them that
@@ -20,6 +33,8 @@ namespace {
 //
 // Extensions without a row end in the unsupported-extension box.
 constexpr ConversionKind kConversions[] = {
+    {".ogg", Direction::kDecode, &MakeOggToWave},
+    {".ogg", Direction::kEncode, &MakeWaveToOgg},
     {nullptr, Direction::kDecode, nullptr},  // end of the table
 };
 
