@@ -4,6 +4,8 @@
 
 #include "codecs/ogg_decode.h"
 #include "codecs/ogg_encode.h"
+#include "wave/csv_to_wave.h"
+#include "wave/wave_to_csv.h"
 
 namespace kestrune {
 
@@ -16,6 +18,27 @@ std::unique_ptr<Conversion> MakeOggToWave(const ConvertOptions& o) {
 std::unique_ptr<Conversion> MakeWaveToOgg(const ConvertOptions& o) {
   auto c = std::make_unique<WaveToOgg>(o.GetOption("f"));
   c->SetQuality(o.GetReal("q", kDefaultVorbisQuality));
+  return c;
+}
+
+// CSV layout: "v" (one line per frame) wins over "h" (one line per channel).
+int CsvLayout(const ConvertOptions& o) { return o.HasOption("v") ? 0 : o.HasOption("h") ? 1 : 0; }
+
+std::unique_ptr<Conversion> MakeCsvToWave(const ConvertOptions& o) {
+  auto c = std::make_unique<CsvToWave>();
+  c->SetLayout(CsvLayout(o));
+  c->SetMaximum(o.GetReal("a", 1.0));
+  c->SetMinimum(o.GetReal("i", -1.0));
+  c->SetSampleRate(o.GetInteger("s", 44100));  // out of range: 44100 stays
+  c->SetBitsPerSample(o.GetInteger("b", 16));   // only 8, 16, 24 are taken
+  return c;
+}
+
+std::unique_ptr<Conversion> MakeWaveToCsv(const ConvertOptions& o) {
+  auto c = std::make_unique<WaveToCsv>();
+  c->SetLayout(CsvLayout(o));
+  c->SetMaximum(o.GetReal("a", 1.0));
+  c->SetMinimum(o.GetReal("i", -1.0));
   return c;
 }
 
@@ -35,6 +58,8 @@ std::unique_ptr<Conversion> MakeWaveToOgg(const ConvertOptions& o) {
 constexpr ConversionKind kConversions[] = {
     {".ogg", Direction::kDecode, &MakeOggToWave},
     {".ogg", Direction::kEncode, &MakeWaveToOgg},
+    {".csv", Direction::kDecode, &MakeCsvToWave},
+    {".csv", Direction::kEncode, &MakeWaveToCsv},
     {nullptr, Direction::kDecode, nullptr},  // end of the table
 };
 

@@ -44,7 +44,8 @@ bool DataChunk::Read(uint32_t) {
       const uint32_t value = LoadLe32(field);
       size = value == 0xFFFFFFFFu ? toEnd : value;
     }
-    if (!in.Seek(size, FileStream::kCurrent)) return false;
+    // Skip the samples; a size beyond the file only takes us to its end.
+    if (!in.Seek(dataStart + std::min(size, toEnd), FileStream::kBegin)) return false;
   } else {
     if (!ReadGeneric()) return false;
     if (size == 0xFFFFFFFFLL) {

@@ -53,10 +53,11 @@ bool Ds64Chunk::Read(uint32_t) {
   std::memcpy(trailing.data(), b + 28, 4);
   table.clear();
   if (tableLength != 0 && size > static_cast<int64_t>(kFixedSize)) {
-    // tableLength entries of 12 bytes (identifier, 64-bit size), kept as
-    // bytes so that they are written back unchanged.
+    // tableLength entries of 12 bytes (identifier, 64-bit size) follow
+    // tableLength; the first 4 bytes of the first entry are the fixed
+    // part's last 4. The entries are kept as bytes and written back as read.
     const uint64_t wanted = std::min<uint64_t>(size - kFixedSize,
-                                               uint64_t{tableLength} * kTableEntrySize);
+                                               uint64_t{tableLength} * kTableEntrySize - 4);
     table = ReadAt(in, offset + 8 + static_cast<int64_t>(kFixedSize), static_cast<size_t>(wanted));
   }
   return true;
