@@ -2,9 +2,33 @@
 
 #include <cstring>
 
+#include "wave/csv_to_wave.h"
+#include "wave/wave_to_csv.h"
+
 namespace kestrune {
 
 namespace {
+
+// CSV layout: "v" (one line per frame) wins over "h" (one line per channel).
+int CsvLayout(const ConvertOptions& o) { return o.HasOption("v") ? 0 : o.HasOption("h") ? 1 : 0; }
+
+std::unique_ptr<Conversion> MakeCsvToWave(const ConvertOptions& o) {
+  auto c = std::make_unique<CsvToWave>();
+  c->SetLayout(CsvLayout(o));
+  c->SetMaximum(o.GetReal("a", 1.0));
+  c->SetMinimum(o.GetReal("i", -1.0));
+  c->SetSampleRate(o.GetInteger("s", 44100));  // out of range: 44100 stays
+  c->SetBitsPerSample(o.GetInteger("b", 16));   // only 8, 16, 24 are taken
+  return c;
+}
+
+std::unique_ptr<Conversion> MakeWaveToCsv(const ConvertOptions& o) {
+  auto c = std::make_unique<WaveToCsv>();
+  c->SetLayout(CsvLayout(o));
+  c->SetMaximum(o.GetReal("a", 1.0));
+  c->SetMinimum(o.GetReal("i", -1.0));
+  return c;
+}
 
 // One row per extension that a conversion body takes. Adding a body means
 // adding its rows here, with a small Make function beside them that
@@ -20,6 +44,8 @@ namespace {
 //
 // Extensions without a row end in the unsupported-extension box.
 constexpr ConversionKind kConversions[] = {
+    {".csv", Direction::kDecode, &MakeCsvToWave},
+    {".csv", Direction::kEncode, &MakeWaveToCsv},
     {nullptr, Direction::kDecode, nullptr},  // end of the table
 };
 

@@ -1,41 +1,29 @@
 #!/usr/bin/env bash
-# Builds the release binary (incrementally after the first time) and runs a
-# conversion on an input made here: one second of a stereo 440 Hz tone as
-# CSV text, converted to a WAVE file.
+# Builds the release binary (incrementally) and runs one real conversion on an
+# input made here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh build
 cmake --preset release >/dev/null
-cmake --build --preset release --target kestrune
-bin="$PWD/build/release/app/kestrune"
-
+cmake --build --preset release --target kestrune -j "$(nproc)"
 out="${TMPDIR:-/tmp}/kestrune-demo"
 mkdir -p "$out"
-cd "$out"
-rm -f tone.wav
-awk 'BEGIN {
-  for (i = 0; i < 44100; i++) {
-    v = 0.5 * sin(2 * 3.14159265358979 * 440 * i / 44100)
-    printf "%f,%f\r\n", v, -v
-  }
-}' > tone.csv
-
-echo
-echo "\$ kestrune            (no file names)"
-code=0
-"$bin" </dev/null || code=$?
+k=build/release/app/kestrune
+# A one-second stereo tone as CSV text (one line per frame), made into a
+# WAVE file, converted to CSV and back; the two WAVE files must match.
+awk 'BEGIN { for (i = 0; i < 44100; i++) { printf "%s%.6f,%.6f", (i ? "\r\n" : ""),
+      0.5 * sin(6.283185307 * 440 * i / 44100), 0.25 * sin(6.283185307 * 660 * i / 44100) } }' \
+  >"$out/tone.csv"
+set +e
+"$k" "$out/tone.csv" "$out/in.wav" && echo && "$k" "$out/in.wav" "$out/out.csv" && echo &&
+  "$k" "$out/out.csv" "$out/back.wav"
+code=$?
+set -e
 echo
 echo "exit code: $code"
-
-echo
-echo "\$ cd $out && kestrune tone.csv tone.wav -s44100 -b16"
-code=0
-"$bin" tone.csv tone.wav -s44100 -b16 </dev/null || code=$?
-echo
-echo "exit code: $code"
-if [ "$code" -eq 0 ]; then
-  echo "input:  $out/tone.csv"
-  echo "output: $out/tone.wav ($(stat -c %s tone.wav) bytes)"
+if [ "$code" -eq 0 ] && cmp -s "$out/in.wav" "$out/back.wav"; then
+  echo "WAVE -> CSV -> WAVE gave identical samples: $out/in.wav, $out/out.csv, $out/back.wav"
 else
-  echo "no output was written (this build has no conversion for .csv yet)"
+  echo "round trip failed (outputs in $out)"
+  exit 1
 fi
