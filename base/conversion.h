@@ -47,6 +47,9 @@ class Conversion {
   bool SetOutputPath(const std::string& path);  // false when unchanged
   bool Start();
   bool IsRunning();
+  // Whether the run-time libraries the conversion needs are all loaded; the
+  // entry point asks right after construction (the Ogg Vorbis conversions).
+  virtual bool LibrariesLoaded() const { return true; }
   double GetProgress() const { return progress_.load(std::memory_order_relaxed); }
   std::string GetOutputPath() const { return outputPath_; }
 
