@@ -146,9 +146,8 @@ void FrameFormatter::Assemble(FrameGranules& frame, int bitRateIndex, int paddin
                               int modeExtension, const uint8_t* ancillary, int* ancBytes,
                               int ancMode, std::vector<uint8_t>* out) {
   const FrameFormat& f = format_;
-  // 1. Frame size and reservoir limit.
+  // 1. Frame size (the reservoir limit is applied in PlanStuffing).
   const int frameBits = FrameBits(bitRateIndex) + (padding ? 8 : 0);
-  const int limit = ReservoirLimit(frameBits);
   // 2. Main-data bits of the granules.
   int mainBits = 0;
   for (int gr = 0; gr < f.granules; ++gr) {
@@ -186,25 +185,13 @@ void FrameFormatter::Assemble(FrameGranules& frame, int bitRateIndex, int paddin
   }
   const int ancBits = static_cast<int>(anc.size()) * 8;
   // 4. Surplus stuffing.
-  int64_t surplus = static_cast<int64_t>(frameBits) - ancBits - mainBits +
-                    8LL * (fill_ - limit) - f.overheadBits;
-  int64_t stuffing[2][2] = {{0, 0}, {0, 0}};
+  int64_t stuffing[2][2];
   int64_t trailing = 0;
-  if (surplus >= 1) {
-    int64_t placed = f.overheadBits;
-    for (int gr = 0; gr < f.granules; ++gr) {
-      for (int ch = 0; ch < f.channels; ++ch) {
-        GranuleInfo& g = frame.gr[gr][ch];
-        int64_t take = std::min<int64_t>({surplus, 4092 - g.part23Length,
-                                          7680 - g.part23Length - placed});
-        take = std::max<int64_t>(take, 0) & ~int64_t{3};
-        g.part23Length += static_cast<int>(take);
-        stuffing[gr][ch] = take;
-        surplus -= take;
-        placed += g.part23Length;
-      }
+  PlanStuffing(frame, frameBits, ancBits, stuffing, &trailing);
+  for (int gr = 0; gr < f.granules; ++gr) {
+    for (int ch = 0; ch < f.channels; ++ch) {
+      frame.gr[gr][ch].part23Length += static_cast<int>(stuffing[gr][ch]);
     }
-    trailing = surplus;
   }
   // 5.-6. Header and side information into the queue entry.
   if (QueuedFrames() == kQueueSize - 1) Flush(out);  // cannot happen within limits
@@ -234,6 +221,37 @@ void FrameFormatter::Assemble(FrameGranules& frame, int bitRateIndex, int paddin
   if (fill_ < 0) fill_ = 0;  // the rate control never lets this happen
   // 9. Release complete frames.
   Release(out);
+}
+
+void FrameFormatter::PlanStuffing(const FrameGranules& frame, int frameBits, int ancBits,
+                                  int64_t take[2][2], int64_t* trailing) const {
+  const FrameFormat& f = format_;
+  const int limit = ReservoirLimit(frameBits);
+  int64_t mainBits = 0;
+  for (int gr = 0; gr < f.granules; ++gr) {
+    for (int ch = 0; ch < f.channels; ++ch) mainBits += frame.gr[gr][ch].part23Length;
+  }
+  int64_t surplus = static_cast<int64_t>(frameBits) - ancBits - mainBits +
+                    8LL * (fill_ - limit) - f.overheadBits;
+  for (int gr = 0; gr < 2; ++gr) {
+    for (int ch = 0; ch < 2; ++ch) take[gr][ch] = 0;
+  }
+  *trailing = 0;
+  if (surplus < 1) return;
+  // Granules in order, each up to 4092 bits and within 7680 bits of the
+  // frame's start, in multiples of 4; the rest trails the main data.
+  int64_t placed = f.overheadBits;
+  for (int gr = 0; gr < f.granules; ++gr) {
+    for (int ch = 0; ch < f.channels; ++ch) {
+      const int len = frame.gr[gr][ch].part23Length;
+      int64_t t = std::min<int64_t>({surplus, 4092 - len, 7680 - len - placed});
+      t = std::max<int64_t>(t, 0) & ~int64_t{3};
+      take[gr][ch] = t;
+      surplus -= t;
+      placed += len + t;
+    }
+  }
+  *trailing = surplus;
 }
 
 void FrameFormatter::Release(std::vector<uint8_t>* out) {

@@ -55,6 +55,10 @@ class FrameFormatter {
   // Main-data bytes written ahead of the next frame (its main_data_begin).
   int Fill() const { return fill_; }
 
+  // The stuffing bits each granule would take (and the trailing rest) if
+  // the frame were assembled now with these part2_3 lengths.
+  void PlanStuffing(const FrameGranules& frame, int frameBits, int ancBits,
+                    int64_t take[2][2], int64_t* trailing) const;
   // Assembles one frame and appends every frame now complete to out.
   // The granules' part23Length may grow by stuffing. ancillary/ancBytes:
   // optional ancillary payload; *ancBytes drops by the bytes taken.

@@ -368,6 +368,37 @@ class CoreImpl final : public Core {
     for (int gr = 0; gr < f.granules; ++gr) {
       for (int ch = 0; ch < channels_; ++ch) quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
     }
+    // A granule that will take stuffing codes big_values over all its lines,
+    // so that decoders skip the stuffing instead of reading it as values.
+    bool covering[2][2] = {{false, false}, {false, false}};
+    for (int round = 0; round < 4; ++round) {
+      int64_t take[2][2];
+      int64_t trailing = 0;
+      formatter_.PlanStuffing(*frame_, choice.frameBits, 0, take, &trailing);
+      bool changed = false;
+      for (int gr = 0; gr < f.granules; ++gr) {
+        for (int ch = 0; ch < channels_; ++ch) {
+          if (take[gr][ch] > 0 && !covering[gr][ch]) {
+            covering[gr][ch] = true;
+            quant_[gr][ch]->Finish(&frame_->gr[gr][ch], true);
+            changed = true;
+          }
+        }
+      }
+      if (!changed) break;
+    }
+    // Covering costs bits; it must never take the frame beyond what it can
+    // carry.
+    const int available = choice.frameBits - f.overheadBits + 8 * formatter_.Fill();
+    for (int gr = f.granules - 1; gr >= 0; --gr) {
+      for (int ch = channels_ - 1; ch >= 0; --ch) {
+        int total = 0;
+        for (int g2 = 0; g2 < f.granules; ++g2) {
+          for (int c2 = 0; c2 < channels_; ++c2) total += frame_->gr[g2][c2].part23Length;
+        }
+        if (total > available && covering[gr][ch]) quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
+      }
+    }
     formatter_.Assemble(*frame_, choice.index, choice.padding, modeExtension, nullptr, nullptr,
                         0, &output_);
     rate_.Commit(choice.frameBits);

@@ -199,6 +199,37 @@ int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearc
   return bits;
 }
 
+int HuffmanCoder::PlanCovering(const int* ix, const RegionLayout& layout,
+                               HuffmanPlan* plan) const {
+  HuffmanPlan p;
+  p.bigValues = 288;
+  p.count1End = 576;
+  int last = 576;
+  while (last > 0 && ix[last - 1] == 0) --last;
+  int bits = 0;
+  if (layout.switched) {
+    p.region1Start = layout.fixedRegion1Start;
+    p.region2Start = 576;
+    bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
+    bits += BestTable(ix, p.region1Start, 576, &p.tableSelect[1]);
+  } else {
+    const short* edge = layout.longEdge;
+    int j = 2;
+    while (j < 22 && edge[j] < last) ++j;
+    const int r0 = std::max(0, j - 2 - 7);
+    p.region0Count = r0;
+    p.region1Count = j - 2 - r0;
+    p.region1Start = edge[r0 + 1];
+    p.region2Start = edge[j];
+    bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
+    bits += BestTable(ix, p.region1Start, p.region2Start, &p.tableSelect[1]);
+    bits += BestTable(ix, p.region2Start, 576, &p.tableSelect[2]);
+  }
+  p.bits = bits;
+  *plan = p;
+  return bits;
+}
+
 void HuffmanCoder::Write(const int* ix, const float* xr, const HuffmanPlan& plan,
                          GranuleBits* out) const {
   const int big = plan.bigValues * 2;

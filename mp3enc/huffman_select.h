@@ -34,6 +34,10 @@ class HuffmanCoder {
   // returns the bits. fullSearch tries every region0/region1 split of long
   // blocks; otherwise the split follows the number of bands covered.
   int Plan(const int* ix, const RegionLayout& layout, bool fullSearch, HuffmanPlan* plan) const;
+  // Plans big_values over all 576 lines (no count1 part), so that bits
+  // written after the Huffman data are never read as spectral values; a
+  // zero tail of a long block costs nothing (table 0).
+  int PlanCovering(const int* ix, const RegionLayout& layout, HuffmanPlan* plan) const;
   // Writes the codes; signs come from xr.
   void Write(const int* ix, const float* xr, const HuffmanPlan& plan, GranuleBits* out) const;
 };

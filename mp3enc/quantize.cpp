@@ -274,11 +274,18 @@ double Quantizer::Distortion(const State& s, double* ratios, int* overCount) con
 }
 
 bool Quantizer::Amplify(State* s, const double* ratios) {
+  // Amplify the bands whose distortion comes near the worst: within the
+  // square root of the worst ratio when it is over the limit.
+  double worst = 0.0;
+  for (int b = 0; b < layout_.count; ++b) {
+    if (SfLimit(b) > 0) worst = std::max(worst, ratios[b]);
+  }
+  const double trigger = worst > 1.0 ? std::sqrt(worst) : worst * 0.95;
   bool any = false;
   bool allAmplified = true;
   for (int b = 0; b < layout_.count; ++b) {
     if (SfLimit(b) == 0) continue;
-    if (ratios[b] > 1.0) {
+    if (ratios[b] >= trigger && ratios[b] > 1.0) {
       ++s->sf[b];
       any = true;
     }
@@ -479,7 +486,7 @@ void Quantizer::Respend(int maxBits) {
   huffmanBits_ = InnerLoop(&state_, budget, false);
 }
 
-void Quantizer::Finish(GranuleInfo* info) {
+void Quantizer::Finish(GranuleInfo* info, bool covering) {
   // Requantise the chosen state and plan the Huffman coding in full.
   if (!silent_) {
     if (!Quantize(state_)) std::memset(ix_, 0, sizeof(ix_));
@@ -487,7 +494,11 @@ void Quantizer::Finish(GranuleInfo* info) {
     std::memset(ix_, 0, sizeof(ix_));
   }
   const int limitHuff = huffmanBits_;
-  huffmanBits_ = coder_.Plan(ix_, regions_, !regions_.switched, &plan_);
+  if (covering) {
+    huffmanBits_ = coder_.PlanCovering(ix_, regions_, &plan_);
+  } else {
+    huffmanBits_ = coder_.Plan(ix_, regions_, !regions_.switched, &plan_);
+  }
   (void)limitHuff;
   GranuleInfo& g = *info;
   g.blockType = blockType_;

@@ -53,8 +53,9 @@ class Quantizer {
   // (used to spend bits the reservoir cannot keep).
   void Respend(int maxBits);
   int Bits() const { return part2_ + huffmanBits_; }
-  // Writes side information and main data of the current result.
-  void Finish(GranuleInfo* info);
+  // Writes side information and main data of the current result; covering:
+  // big_values over the whole granule (for a granule that takes stuffing).
+  void Finish(GranuleInfo* info, bool covering = false);
 
  private:
   struct State {
