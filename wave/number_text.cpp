@@ -31,6 +31,43 @@ constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Some libraries' strtod takes time quadratic in the number of digits
+// (mingw's needs minutes for a value of three megabytes). Beyond 800
+// significant digits only whether any further digit is non-zero can still
+// decide the rounding (a midpoint between two doubles has fewer digits), so
+// the digits after that are dropped from the fraction or zeroed in the
+// integer part, and a final '1' stands for them when one was non-zero. The
+// exponent and whatever follows the digits stay as they are.
+constexpr size_t kKeptSignificantDigits = 800;
+
+std::string WithoutSurplusDigits(const char* begin, const char* end) {
+  std::string out;
+  const char* p = begin;
+  if (p < end && (*p == '+' || *p == '-')) out += *p++;
+  size_t significant = 0;
+  bool inFraction = false;
+  bool sticky = false;
+  for (; p < end; ++p) {
+    const char c = *p;
+    if (c == '.' && !inFraction) {
+      inFraction = true;
+      out += c;
+      continue;
+    }
+    if (c < '0' || c > '9') break;
+    if (significant > 0 || c != '0') ++significant;
+    if (significant <= kKeptSignificantDigits) {
+      out += c;
+    } else {
+      sticky = sticky || c != '0';
+      if (!inFraction) out += '0';
+    }
+  }
+  if (sticky) out += inFraction ? "1" : ".1";
+  out.append(p, end);
+  return out;
+}
+
 double ParseWithLibrary(const char* begin, const char* end) {
   char small[64];
   const size_t length = static_cast<size_t>(end - begin);
@@ -39,7 +76,9 @@ double ParseWithLibrary(const char* begin, const char* end) {
     small[length] = '\0';
     return std::strtod(small, nullptr);
   }
-  const std::string copy(begin, end);
+  const std::string copy = length > 2 * kKeptSignificantDigits
+                               ? WithoutSurplusDigits(begin, end)
+                               : std::string(begin, end);
   return std::strtod(copy.c_str(), nullptr);
 }
 

@@ -70,6 +70,18 @@ TEST(NumberText, ParsesExactlyLikeStrtod) {
                         "127.500000", "1e-400", "1e400"}) {
     ExpectParsesLikeStrtod(t);
   }
+  // Long digit runs, where only a far-away non-zero digit decides the
+  // rounding: just above and exactly at the midpoint between 2^53 and
+  // 2^53 + 2, with the deciding digit after 2000 zeros, in the fraction, in
+  // the integer part and behind leading zeros with an exponent.
+  const std::string zeros(2000, '0');
+  for (const std::string& t :
+       {"9007199254740993." + zeros + "1", "9007199254740993." + zeros,
+        "-9007199254740993." + zeros + "1e-3", "9007199254740993" + zeros + "1e-2001",
+        "9007199254740993" + zeros + "0e-2001", "0." + zeros + "9007199254740993" + zeros +
+        "1e2016", "1" + zeros + "5" + zeros, "0." + zeros + zeros + "123e4000"}) {
+    ExpectParsesLikeStrtod(t);
+  }
   // A value that is not a number reads as 0; parsing stops at an embedded NUL.
   const std::string nul("3.5\0" "9", 5);
   EXPECT_EQ(ParseDecimal(nul.data(), nul.data() + nul.size()), 3.5);
