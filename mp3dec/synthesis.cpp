@@ -35,6 +35,12 @@ const DctFactors kDct = MakeDctFactors();
 // b[k] = (s[k] - s[N-1-k]) / (2 cos(pi (2k+1) / 2N)), the even outputs are
 // the N/2-point transform of a and the odd ones X[2m+1] = B[m] + B[m+1] of
 // the transform B of b.
+#if defined(__GNUC__) || defined(__clang__)
+#define MP3DEC_FLATTEN __attribute__((flatten))
+#else
+#define MP3DEC_FLATTEN
+#endif
+
 template <int N>
 void Dct(const float* s, float* x) {
   if constexpr (N == 1) {
@@ -60,7 +66,8 @@ void Dct(const float* s, float* x) {
 
 }  // namespace
 
-void Dct32(const float s[32], float x[32]) { Dct<32>(s, x); }
+// Flattened: the recursion's levels are inlined into one function.
+MP3DEC_FLATTEN void Dct32(const float s[32], float x[32]) { Dct<32>(s, x); }
 
 void SynthesisFilter::Reset() {
   std::memset(fifo_, 0, sizeof fifo_);
