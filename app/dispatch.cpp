@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codecs/mp3_to_wave.h"
 #include "codecs/ogg_decode.h"
 #include "codecs/ogg_encode.h"
 #include "wave/csv_to_wave.h"
@@ -34,6 +35,8 @@ std::unique_ptr<Conversion> MakeCsvToWave(const ConvertOptions& o) {
   return c;
 }
 
+std::unique_ptr<Conversion> MakeMp3ToWave(const ConvertOptions&) { return std::make_unique<Mp3ToWave>(); }
+
 std::unique_ptr<Conversion> MakeWaveToCsv(const ConvertOptions& o) {
   auto c = std::make_unique<WaveToCsv>();
   c->SetLayout(CsvLayout(o));
@@ -59,6 +62,10 @@ constexpr ConversionKind kConversions[] = {
     {".ogg", Direction::kDecode, &MakeOggToWave},
     {".ogg", Direction::kEncode, &MakeWaveToOgg},
     {".csv", Direction::kDecode, &MakeCsvToWave},
+    {".mp3", Direction::kDecode, &MakeMp3ToWave},
+    {".mp1", Direction::kDecode, &MakeMp3ToWave},
+    {".mp2", Direction::kDecode, &MakeMp3ToWave},
+    {".rmp", Direction::kDecode, &MakeMp3ToWave},
     {".csv", Direction::kEncode, &MakeWaveToCsv},
     {nullptr, Direction::kDecode, nullptr},  // end of the table
 };
