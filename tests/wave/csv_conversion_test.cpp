@@ -192,6 +192,35 @@ TEST_F(CsvConversion, RefusedInputsLeaveNoOutputAndNoTemporaries) {
   EXPECT_FALSE(test::FileExists(Path("never.wav")));
 }
 
+TEST_F(CsvConversion, StoppedJobsLeaveNoOutputAndNoTemporaries) {
+  std::string big;
+  for (int i = 0; i < 400000; ++i) big += "0.123456,-0.654321\r\n";
+  test::WriteText(Path("big.csv"), big);
+  ::unlink(Path("big.wav").c_str());
+  {
+    CsvToWave job;
+    job.SetInputPath(Path("big.csv"));
+    job.SetOutputPath(Path("big.wav"));
+    ASSERT_TRUE(job.Start());
+  }  // destroyed while running: stopped, temporaries deleted
+  EXPECT_FALSE(test::FileExists(Path("big.wav")));
+  EXPECT_EQ(test::CountDatFiles(GetTempDirectory()), 0u);
+
+  Bytes data;
+  for (int i = 0; i < 400000; ++i) data.I16(static_cast<int16_t>(i));
+  Bytes chunks;
+  chunks.Chunk("fmt ", test::FmtBody(1, 2, 44100, 16)).Chunk("data", data);
+  test::WriteFile(Path("big.wav"), test::RiffWave(chunks).data);
+  ::unlink(Path("big-out.csv").c_str());
+  {
+    WaveToCsv job;
+    job.SetInputPath(Path("big.wav"));
+    job.SetOutputPath(Path("big-out.csv"));
+    ASSERT_TRUE(job.Start());
+  }
+  EXPECT_FALSE(test::FileExists(Path("big-out.csv")));
+}
+
 TEST_F(CsvConversion, SettersAcceptOnlyTheirRanges) {
   CsvToWave job;
   EXPECT_FALSE(job.SetBitsPerSample(12));
