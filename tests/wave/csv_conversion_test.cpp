@@ -168,6 +168,9 @@ TEST_F(CsvConversion, UnequalRowsAndLinesAreCompletedWithSilence) {
   // A CR without LF converts the value so far again ("1\r2" reads as 1).
   ASSERT_TRUE(TextToWave("0.5\r0.25\r-1", 1));
   EXPECT_EQ(Samples(), (std::vector<std::vector<float>>{{0.5f, 0.5f, 0.5f}}));
+  // Lines ended by LF alone lose no value; a byte order mark is skipped.
+  ASSERT_TRUE(TextToWave("\xEF\xBB\xBF" "0.5,0.25\n-0.5,1\n", 1));
+  EXPECT_EQ(Samples(), (std::vector<std::vector<float>>{{0.5f, 0.25f}, {-0.5f, 32767.0f / 32768.0f}}));
 }
 
 TEST_F(CsvConversion, RefusedInputsLeaveNoOutputAndNoTemporaries) {
