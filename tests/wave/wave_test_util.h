@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,9 +76,19 @@ inline Bytes RiffWave(const Bytes& chunks) {
 
 inline std::string ScratchDir() {
   static const std::string dir = [] {
+#ifdef _WIN32
+    // Windows hands out process ids again at once: a random part keeps the
+    // folders of consecutive test processes apart.
+    std::string d = (std::filesystem::temp_directory_path() /
+                     ("kestrune-wave-test-" + std::to_string(::getpid()) + "-" +
+                      std::to_string(std::random_device{}())))
+                        .string();
+#else
     std::string d = "/tmp/kestrune-wave-test-" + std::to_string(::getpid());
-    std::string cmd = "mkdir -p " + d;
-    if (std::system(cmd.c_str()) != 0) return std::string("/tmp");
+#endif
+    std::error_code error;
+    std::filesystem::create_directories(d, error);
+    if (error) return std::filesystem::temp_directory_path().string();
     return d;
   }();
   return dir;
