@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -74,6 +76,7 @@ inline Bytes RiffWave(const Bytes& chunks) {
   return b;
 }
 
+// A folder of this test process, removed when the process ends.
 inline std::string ScratchDir() {
   static const std::string dir = [] {
 #ifdef _WIN32
@@ -85,10 +88,13 @@ inline std::string ScratchDir() {
                         .string();
 #else
     std::string d = "/tmp/kestrune-wave-test-" + std::to_string(::getpid());
+    std::string cmd = "mkdir -p " + d;
+    if (std::system(cmd.c_str()) != 0) return std::string("/tmp");
+    std::atexit([] {
+      const std::string rm = "rm -rf /tmp/kestrune-wave-test-" + std::to_string(::getpid());
+      if (std::system(rm.c_str()) != 0) std::fputs("scratch folder left behind\n", stderr);
+    });
 #endif
-    std::error_code error;
-    std::filesystem::create_directories(d, error);
-    if (error) return std::filesystem::temp_directory_path().string();
     return d;
   }();
   return dir;

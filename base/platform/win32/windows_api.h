@@ -15,6 +15,8 @@
 #undef CreateDirectory
 #undef CreateMutex
 #undef DeleteFile
+#undef FindFirstFile
+#undef FindNextFile
 #undef GetFileAttributes
 #undef GetFullPathName
 #undef GetLongPathName
