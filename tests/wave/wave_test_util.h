@@ -86,6 +86,9 @@ inline std::string ScratchDir() {
                      ("kestrune-wave-test-" + std::to_string(::getpid()) + "-" +
                       std::to_string(std::random_device{}())))
                         .string();
+    std::error_code error;
+    std::filesystem::create_directories(d, error);
+    if (error) return std::filesystem::temp_directory_path().string();
 #else
     std::string d = "/tmp/kestrune-wave-test-" + std::to_string(::getpid());
     std::string cmd = "mkdir -p " + d;
