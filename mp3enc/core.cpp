@@ -452,7 +452,7 @@ class CoreImpl final : public Core {
   }
 
   Mp3sEncSettings settings_;
-  const Kernels& kernels_;
+  [[maybe_unused]] const Kernels& kernels_;  // kept for the stages added next
   FrameFormatter formatter_;
   Mdct mdct_;
   QuantTables tables_;
