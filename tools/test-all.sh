@@ -2,27 +2,38 @@
 # Installs what the tests need, builds every configuration and runs every
 # test: the release build, the fuzz targets (clang + libFuzzer, each for its
 # time budget) and the AddressSanitizer + UndefinedBehaviorSanitizer build.
-set -euo pipefail
+# Ends with CTest's summary of the last run and exits non-zero when any step
+# failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh test
+tools/install-deps.sh test || exit 1
 
 jobs=$(nproc)
-status=0
+failed=()
+
+step() {
+  local name=$1
+  shift
+  "$@" || failed+=("$name")
+}
 
 echo "== release build and tests =="
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$jobs"
-ctest --preset release -j "$jobs" || status=1
+step "release configure" cmake --preset release
+step "release build" cmake --build --preset release -j "$jobs"
+step "release tests" ctest --preset release -j "$jobs"
 
 echo "== fuzz targets =="
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$jobs"
-ctest --preset fuzz -j "$jobs" || status=1
+step "fuzz configure" cmake --preset fuzz
+step "fuzz build" cmake --build --preset fuzz -j "$jobs"
+step "fuzz runs" ctest --preset fuzz -j "$jobs"
 
 echo "== sanitizer build and tests =="
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$jobs"
-ctest --preset asan -j "$jobs" || status=1
+step "asan configure" cmake --preset asan
+step "asan build" cmake --build --preset asan -j "$jobs"
+step "asan tests" ctest --preset asan -j "$jobs"
 
-exit "$status"
+if [ "${#failed[@]}" -gt 0 ]; then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi

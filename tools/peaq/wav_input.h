@@ -2,7 +2,6 @@
 // channels, 16-bit PCM or 32-bit float, as planar float channels (full scale 1.0).
 #pragma once
 
-#include <span>
 #include <string>
 #include <vector>
 
@@ -15,11 +14,8 @@ struct Signal {
     std::vector<std::vector<float>> channels;
 };
 
-// Reads a WAVE file; on failure returns false and a message naming the problem.
+// Reads a WAVE or RF64 file through WaveFile; on failure returns false and a message naming the problem.
 bool readWave(const std::string& path, Signal& out, std::string& error);
-
-// The same for a file already in memory; path only names it in messages.
-bool parseWave(std::span<const unsigned char> bytes, const std::string& path, Signal& out, std::string& error);
 
 // Checks that the two signals can be compared; on failure gives the message.
 bool checkPair(const Signal& ref, const Signal& test, std::string& error);

@@ -1,0 +1,28 @@
+// Reordering of short blocks, alias reduction and the hybrid filter bank
+// (IMDCT with the four windows, overlap-add, frequency inversion):
+// ISO/IEC 11172-3 2.4.3.4.10 and Annex A.
+#pragma once
+
+#include "mp3dec/side_info.h"
+
+namespace mp3dec {
+
+// Short bands (from band 0, or 3 in mixed blocks) from window-major to
+// line-major order.
+void ReorderShortBlocks(const GranuleInfo& g, const FrameContext& frame, float x[576]);
+
+// Alias-reduction butterflies across subband boundaries; returns the number
+// of subbands that may be nonzero afterwards.
+int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]);
+
+// Per-channel state of the hybrid filter bank.
+struct HybridState {
+  float overlap[32][18] = {};
+};
+
+// Turns 576 spectral lines into 18 time slots x 32 subbands (out[slot][sb]).
+// Subbands from activeSubbands on only release their overlap.
+void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
+                      int activeSubbands, HybridState& state, float out[18][32]);
+
+}  // namespace mp3dec
