@@ -48,6 +48,7 @@ struct Encoded {
   int32_t openStatus = -1;
   int32_t prepareStatus = -1;
   int32_t encodeStatus = 0;
+  int32_t ancillaryBytes = -1;
   Mp3sEncInfo info{};
   std::vector<uint8_t> bytes;
 };
@@ -64,6 +65,7 @@ Encoded Encode(std::vector<float> x, int32_t rate, int32_t bitRate, int32_t chan
   e.prepareStatus = Mp3sEncPrepare(h, &block);
   if (e.prepareStatus != 0) return e;
   Mp3sEncGetInfo(&e.info, h);
+  e.ancillaryBytes = Mp3sEncGetAncillaryBytes(h);
   std::vector<uint8_t> out(8192);
   size_t offset = 0;
   int32_t chunk = 777;
@@ -238,6 +240,10 @@ TEST(EncoderStreams, EveryAcceptedRequestGivesAStreamDecodersAccept) {
             ASSERT_EQ(e.openStatus, 0);
             ASSERT_EQ(e.prepareStatus, 0);
             ASSERT_EQ(e.encodeStatus, 0);
+            EXPECT_EQ(e.ancillaryBytes, 8);
+            EXPECT_EQ(e.info.inputChannels, channels);
+            EXPECT_EQ(e.info.encodedChannels, channels);
+            EXPECT_GT(e.info.outputBufferNeed, 0);
             ++accepted;
             const StreamFacts f = Parse(e.bytes);
             ASSERT_TRUE(f.valid);
