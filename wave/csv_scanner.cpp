@@ -46,6 +46,8 @@ bool CsvScanner::Feed(const char* data, size_t size, Sink& sink) {
         dirty_ = false;
       }
     } else if (c == '\n') {
+      // Text not yet converted (a line ended by LF alone) is a value too.
+      if (dirty_ && !EmitValue(start, p, sink)) return false;
       carry_.clear();
       carrying_ = false;
       start = p + 1;

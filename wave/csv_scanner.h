@@ -1,7 +1,8 @@
 // Splits CSV text into values and lines. "," ends a value; CR converts the
 // value so far but leaves its start where it is (so "1\r2," yields 1 twice,
 // as a decimal conversion of "1\r2" stops at the CR); LF starts a new value
-// and ends the line. Values convert like strtod (0 for text that is not a
+// and ends the line, converting text that no CR has converted (lines ended
+// by LF alone). Values convert like strtod (0 for text that is not a
 // number). Lines holding nothing but CRs are dropped with their values.
 #pragma once
 

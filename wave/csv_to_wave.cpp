@@ -146,6 +146,12 @@ bool CsvToWave::Parse(ConversionJob& job) {
 
   std::vector<char> piece(kReadSize);
   size_t got = input.Read(piece.data(), piece.size());
+  // A UTF-8 byte order mark (as spreadsheet programs write) is no value.
+  if (got >= 3 && std::equal(piece.begin(), piece.begin() + 3, "\xEF\xBB\xBF")) {
+    piece.erase(piece.begin(), piece.begin() + 3);
+    got -= 3;
+    piece.resize(kReadSize);
+  }
   if (layout_ == 0) {
     // The channel count is 1 + the commas of the first line, which must end
     // (in CR LF) within the first piece of 2048 bytes.

@@ -63,7 +63,7 @@ bool FormatChunk::Read(uint32_t) {
   if (!ReadGeneric()) return false;
   std::array<uint8_t, kExtensibleSize> head{};
   size_t have = std::min<size_t>(body.size(), head.size());
-  std::memcpy(head.data(), body.data(), have);
+  if (have > 0) std::memcpy(head.data(), body.data(), have);
   if (size >= kKeptBodyLimit) {
     // The body was skipped; its start is all that is needed.
     FileStream& in = owner->Stream();

@@ -35,7 +35,7 @@ double ParseWithLibrary(const char* begin, const char* end) {
   char small[64];
   const size_t length = static_cast<size_t>(end - begin);
   if (length < sizeof small) {
-    std::memcpy(small, begin, length);
+    if (length > 0) std::memcpy(small, begin, length);
     small[length] = '\0';
     return std::strtod(small, nullptr);
   }

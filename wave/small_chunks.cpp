@@ -45,7 +45,7 @@ bool Ds64Chunk::Read(uint32_t) {
   const size_t fixed = static_cast<size_t>(std::min<int64_t>(size, kFixedSize));
   std::vector<uint8_t> head = ReadAt(in, offset + 8, fixed);
   uint8_t b[kFixedSize] = {};
-  std::memcpy(b, head.data(), head.size());
+  if (!head.empty()) std::memcpy(b, head.data(), head.size());
   riffSize = LoadLe64(b);
   dataSize = LoadLe64(b + 8);
   sampleCount = LoadLe64(b + 16);
@@ -169,7 +169,7 @@ bool BextChunk::Read(uint32_t) {
   block.fill(0);
   const size_t wanted = static_cast<size_t>(std::min<int64_t>(size, kBlockSize));
   std::vector<uint8_t> head = ReadAt(owner->Stream(), offset + 8, wanted);
-  std::memcpy(block.data(), head.data(), head.size());
+  if (!head.empty()) std::memcpy(block.data(), head.data(), head.size());
   return true;
 }
 

@@ -168,6 +168,9 @@ TEST_F(CsvConversion, UnequalRowsAndLinesAreCompletedWithSilence) {
   // A CR without LF converts the value so far again ("1\r2" reads as 1).
   ASSERT_TRUE(TextToWave("0.5\r0.25\r-1", 1));
   EXPECT_EQ(Samples(), (std::vector<std::vector<float>>{{0.5f, 0.5f, 0.5f}}));
+  // Lines ended by LF alone lose no value; a byte order mark is skipped.
+  ASSERT_TRUE(TextToWave("\xEF\xBB\xBF" "0.5,0.25\n-0.5,1\n", 1));
+  EXPECT_EQ(Samples(), (std::vector<std::vector<float>>{{0.5f, 0.25f}, {-0.5f, 32767.0f / 32768.0f}}));
 }
 
 TEST_F(CsvConversion, RefusedInputsLeaveNoOutputAndNoTemporaries) {
@@ -190,6 +193,35 @@ TEST_F(CsvConversion, RefusedInputsLeaveNoOutputAndNoTemporaries) {
   job.SetOutputPath(Path("never.wav"));
   ASSERT_TRUE(test::RunToEnd(job));
   EXPECT_FALSE(test::FileExists(Path("never.wav")));
+}
+
+TEST_F(CsvConversion, StoppedJobsLeaveNoOutputAndNoTemporaries) {
+  std::string big;
+  for (int i = 0; i < 400000; ++i) big += "0.123456,-0.654321\r\n";
+  test::WriteText(Path("big.csv"), big);
+  ::unlink(Path("big.wav").c_str());
+  {
+    CsvToWave job;
+    job.SetInputPath(Path("big.csv"));
+    job.SetOutputPath(Path("big.wav"));
+    ASSERT_TRUE(job.Start());
+  }  // destroyed while running: stopped, temporaries deleted
+  EXPECT_FALSE(test::FileExists(Path("big.wav")));
+  EXPECT_EQ(test::CountDatFiles(GetTempDirectory()), 0u);
+
+  Bytes data;
+  for (int i = 0; i < 400000; ++i) data.I16(static_cast<int16_t>(i));
+  Bytes chunks;
+  chunks.Chunk("fmt ", test::FmtBody(1, 2, 44100, 16)).Chunk("data", data);
+  test::WriteFile(Path("big.wav"), test::RiffWave(chunks).data);
+  ::unlink(Path("big-out.csv").c_str());
+  {
+    WaveToCsv job;
+    job.SetInputPath(Path("big.wav"));
+    job.SetOutputPath(Path("big-out.csv"));
+    ASSERT_TRUE(job.Start());
+  }
+  EXPECT_FALSE(test::FileExists(Path("big-out.csv")));
 }
 
 TEST_F(CsvConversion, SettersAcceptOnlyTheirRanges) {

@@ -1,0 +1,522 @@
+// The encoder core: drives the stages granule by granule and frames the
+// result.
+//
+// Signal path and delay: the input is delayed by 144 samples into the
+// analysis signal; the filter bank, MDCT and the decoder's inverse add
+// 481 + 576 = 1057 samples, so a decoded stream lags the input by 1201
+// samples. A granule is transformed one granule late, once the attack
+// detector has looked at the next one (for the start window).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "mp3enc/bitstream.h"
+#include "mp3enc/block_switch.h"
+#include "mp3enc/core.h"
+#include "mp3enc/kernels.h"
+#include "mp3enc/layer3_tables.h"
+#include "mp3enc/mdct.h"
+#include "mp3enc/polyphase.h"
+#include "mp3enc/psymodel.h"
+#include "mp3enc/quantize.h"
+#include "mp3enc/reservoir.h"
+#include "mp3enc/stereo.h"
+
+namespace mp3enc {
+namespace {
+
+constexpr int kInputDelay = 144;
+constexpr int kHistory = 4 * 576;  // analysis samples kept for the psychoacoustic model
+
+struct ChannelState {
+  explicit ChannelState(const Kernels& k, int rate, int rateIndex)
+      : polyphase(k), psy(rate, rateIndex) {}
+  PolyphaseAnalysis polyphase;
+  AttackDetector attack;
+  PsyModel psy;
+  float delay[kInputDelay] = {};
+  float history[kHistory] = {};  // analysis granules n-3 .. n
+  float subband[2][18][32] = {};  // granules n-1 and n
+};
+
+// One transformed granule waiting for its frame.
+struct PendingGranule {
+  int blockType = 0;
+  float xr[2][576];          // coding order (short blocks reordered)
+  PsyOutput psy[2];
+};
+
+class CoreImpl final : public Core {
+ public:
+  CoreImpl(const Mp3sEncSettings& s, const Kernels& kernels, const FrameFormat& format,
+           float bandwidth, int mode)
+      : settings_(s), kernels_(kernels), formatter_(format), mdct_(kernels),
+        rate_(formatter_, s.vbr ? 0 : s.bitRate - s.ancillaryBitRate,
+              s.paddingBehaviour),
+        bandwidth_(bandwidth), mode_(mode) {
+    channels_ = format.channels;
+    for (int ch = 0; ch < channels_; ++ch) {
+      chan_.push_back(std::make_unique<ChannelState>(kernels, format.sampleRate, format.rateIndex));
+    }
+    for (int gr = 0; gr < 2; ++gr) {
+      for (int ch = 0; ch < 2; ++ch) {
+        quant_[gr][ch] = std::make_unique<Quantizer>(kernels, tables_, format.version,
+                                                     format.rateIndex);
+      }
+    }
+    frame_ = std::make_unique<FrameGranules>();
+    pending_ = std::make_unique<PendingGranule[]>(2);
+  }
+
+  bool Init() {
+    if (!settings_.vbr && !rate_.InitConstant()) return false;
+    return true;
+  }
+
+  CoreInfo Info() const override {
+    const FrameFormat& f = formatter_.Format();
+    CoreInfo info;
+    info.bandwidth = bandwidth_;
+    info.delay = kInputDelay + 1057;
+    int maxFrame = 0;
+    for (int i = 1; i <= f.highestIndex; ++i) maxFrame = std::max(maxFrame, formatter_.FrameBits(i) / 8 + 1);
+    info.outputBufferNeed = 2 * maxFrame + 512;
+    uint32_t h = 0;
+    h |= (f.version == MpegVersion::kMpeg25 ? 0xFFEu : 0xFFFu) << 20;
+    h |= (f.version == MpegVersion::kMpeg1 ? 1u : 0u) << 19;
+    h |= 1u << 17;
+    h |= (f.crc ? 0u : 1u) << 16;
+    // The bit-rate field shows the first frame's index (0 in VBR, where
+    // each frame chooses its own).
+    const int index = settings_.vbr ? 0 : FirstIndex();
+    h |= static_cast<uint32_t>(index) << 12;
+    h |= static_cast<uint32_t>(f.frequencyIndex) << 10;
+    h |= (f.privateBit ? 1u : 0u) << 8;
+    h |= static_cast<uint32_t>(f.mode) << 6;
+    h |= (f.copyright ? 1u : 0u) << 3;
+    h |= (f.original ? 1u : 0u) << 2;
+    info.headerValue1 = static_cast<int32_t>(h);
+    info.headerValue2 = settings_.vbr ? 0 : settings_.bitRate;
+    info.granulesPerFrame = f.granules;
+    int anc = settings_.ancillaryBitRate > 0
+                  ? static_cast<int>(int64_t{settings_.ancillaryBitRate} * 576 * f.granules /
+                                     f.sampleRate / 8 * 8)
+                  : 64;
+    if (settings_.ancillaryMode == 1) anc += 24;
+    info.ancillaryBits = anc;
+    return info;
+  }
+
+  CoreAnswer EncodeGranule(const float* samples, uint8_t* out, size_t capacity,
+                           size_t* written) override {
+    *written = 0;
+    if (samples != nullptr) {
+      if (draining_) return CoreAnswer::kFailed;
+      Feed(samples);
+    } else if (!draining_) {
+      draining_ = true;
+      // Push the last granule through the look-ahead, complete the frame,
+      // and release every queued frame.
+      std::vector<float> zeros(576 * 2, 0.0f);
+      if (fed_ > 0) FeedChannels(zeros.data());
+      while (inFrame_ != 0) FeedChannels(zeros.data());
+      formatter_.Flush(&output_);
+    }
+    if (failed_) return CoreAnswer::kFailed;
+    *written = CopyOut(out, capacity);
+    if (draining_ && *written == 0 && output_.empty()) return CoreAnswer::kFinished;
+    return CoreAnswer::kMore;
+  }
+
+ private:
+  int FirstIndex() const {
+    RateControl probe(formatter_, settings_.bitRate - settings_.ancillaryBitRate,
+                      settings_.paddingBehaviour);
+    if (!probe.InitConstant()) return 0;
+    return probe.NextConstantFrame().index;
+  }
+
+  size_t CopyOut(uint8_t* out, size_t capacity) {
+    // Whole frames only.
+    size_t pos = 0;
+    while (pos + 4 <= output_.size()) {
+      const size_t len = FrameLength(output_.data() + pos);
+      if (len == 0 || pos + len > output_.size() || pos + len > capacity) break;
+      pos += len;
+    }
+    if (pos > 0 && out != nullptr) {
+      std::memcpy(out, output_.data(), pos);
+      output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(pos));
+    }
+    return out != nullptr ? pos : 0;
+  }
+
+  size_t FrameLength(const uint8_t* h) const {
+    const int index = h[2] >> 4;
+    const int pad = (h[2] >> 1) & 1;
+    return static_cast<size_t>(formatter_.FrameBits(index) / 8 + pad);
+  }
+
+  void Feed(const float* samples) {
+    // Interleaved input on the +-32768 scale to analysis channels on +-1.
+    const int in = settings_.inputChannels;
+    float buf[2 * 576];
+    for (int i = 0; i < 576; ++i) {
+      float v[2] = {0.0f, 0.0f};
+      for (int c = 0; c < in; ++c) {
+        float x = samples[i * in + c];
+        if (!std::isfinite(x)) x = 0.0f;
+        v[c] = std::clamp(x, -131072.0f, 131072.0f) * (1.0f / 32768.0f);
+      }
+      if (channels_ == 1) {
+        buf[i * 2] = in == 2 ? 0.5f * (v[0] + v[1]) : v[0];
+        buf[i * 2 + 1] = 0.0f;
+      } else {
+        buf[i * 2] = v[0];
+        buf[i * 2 + 1] = in == 2 ? v[1] : v[0];
+      }
+    }
+    FeedChannels(buf);
+  }
+
+  // buf: 576 frames of two interleaved analysis channels.
+  void FeedChannels(const float* buf) {
+    bool attack = false;
+    for (int ch = 0; ch < channels_; ++ch) {
+      ChannelState& c = *chan_[ch];
+      float a[576];
+      // Delay the input by kInputDelay samples.
+      std::memcpy(a, c.delay, sizeof(c.delay));
+      for (int i = 0; i < 576 - kInputDelay; ++i) a[kInputDelay + i] = buf[i * 2 + ch];
+      for (int i = 0; i < kInputDelay; ++i) c.delay[i] = buf[(576 - kInputDelay + i) * 2 + ch];
+      std::memmove(c.history, c.history + 576, sizeof(float) * (kHistory - 576));
+      std::memcpy(c.history + kHistory - 576, a, sizeof(a));
+      std::memcpy(c.subband[0], c.subband[1], sizeof(c.subband[0]));
+      c.polyphase.Process(a, 1, c.subband[1]);
+      c.attack.Feed(a, 1);
+      attack = attack || c.attack.LastGranuleHasAttack();
+    }
+    if (fed_ > 0) {
+      const int type = sequencer_.Next(lastAttack_, attack);
+      TransformGranule(type);
+    }
+    lastAttack_ = attack;
+    ++fed_;
+  }
+
+  // Transforms analysis granule fed_ - 1 (its successor has just arrived).
+  void TransformGranule(int type) {
+    PendingGranule& g = pending_[inFrame_];
+    g.blockType = type;
+    const FrameFormat& f = formatter_.Format();
+    for (int ch = 0; ch < channels_; ++ch) {
+      ChannelState& c = *chan_[ch];
+      // subband[0] is granule fed_-1, subband[1] granule fed_; the MDCT of
+      // granule m needs m-1 and m, kept in prevSubband_.
+      float xr[576];
+      mdct_.Transform(prevSubband_[ch], c.subband[0], type, xr);
+      std::memcpy(prevSubband_[ch], c.subband[0], sizeof(prevSubband_[ch]));
+      // Band limit.
+      if (type == kShortBlock) {
+        for (int w = 0; w < 3; ++w) {
+          for (int l = 0; l < 192; ++l) {
+            if ((l + 0.5) * f.sampleRate / 384.0 > bandwidth_) xr[192 * w + l] = 0.0f;
+          }
+        }
+        ReorderShort(f.rateIndex, xr, g.xr[ch]);
+      } else {
+        for (int l = 0; l < 576; ++l) {
+          if ((l + 0.5) * f.sampleRate / 1152.0 > bandwidth_) xr[l] = 0.0f;
+        }
+        std::memcpy(g.xr[ch], xr, sizeof(xr));
+      }
+      // Psychoacoustic analysis, aligned with the MDCT windows: the history
+      // holds analysis granules m-2 .. m+1 for m = fed_-1.
+      const float* base = c.history;
+      const float* shorts[3] = {base + 592, base + 592 + 192, base + 592 + 384};
+      c.psy.Analyze(base + 400, shorts, &g.psy[ch]);
+    }
+    ++inFrame_;
+    if (inFrame_ == f.granules) {
+      EncodeFrame();
+      inFrame_ = 0;
+    }
+  }
+
+  void AllowedDistortion(const PendingGranule& g, int ch, const BandLayout& layout,
+                         const float* energy, float* xmin) const {
+    const PsyModel& psy = chan_[ch]->psy;
+    const bool isShort = g.blockType == kShortBlock;
+    const float offset = settings_.vbr ? std::pow(10.0f, VbrNoiseOffset(settings_.vbrQuality) / 10.0f) : 1.0f;
+    for (int b = 0; b < layout.count; ++b) {
+      const int sfb = layout.sfb[b];
+      const int width = layout.end[b] - layout.start[b];
+      float ratio;
+      float ath;
+      if (isShort) {
+        ratio = g.psy[ch].shortRatio[layout.window[b]][sfb];
+        ath = psy.AthShort()[sfb];
+      } else {
+        ratio = g.psy[ch].longRatio[sfb];
+        ath = psy.AthLong()[sfb];
+      }
+      xmin[b] = std::max(ratio * energy[b] * offset, ath * width);
+    }
+  }
+
+  void EncodeFrame() {
+    const FrameFormat& f = formatter_.Format();
+    const bool isVbr = settings_.vbr != 0;
+    // Allowed distortion per band and the mid/side decision.
+    float xmin[2][2][kMaxBands];
+    float energy[2][2][kMaxBands];
+    float pe[2][2];
+    BandLayout layouts[2];
+    for (int gr = 0; gr < f.granules; ++gr) {
+      PendingGranule& g = pending_[gr];
+      MakeBandLayout(f.rateIndex, g.blockType == kShortBlock, &layouts[gr]);
+      for (int ch = 0; ch < channels_; ++ch) {
+        BandEnergies(layouts[gr], g.xr[ch], energy[gr][ch]);
+        AllowedDistortion(g, ch, layouts[gr], energy[gr][ch], xmin[gr][ch]);
+      }
+    }
+    int modeExtension = 0;
+    if (mode_ == 1 && channels_ == 2) {
+      float peLr = 0.0f;
+      float peMs = 0.0f;
+      float msXmin[2][kMaxBands];
+      float msEnergy[2][2][kMaxBands];
+      float msXr[2][2][576];
+      for (int gr = 0; gr < f.granules; ++gr) {
+        const BandLayout& L = layouts[gr];
+        std::memcpy(msXr[gr], pending_[gr].xr, sizeof(msXr[gr]));
+        ToMidSide(msXr[gr][0], msXr[gr][1], 576);
+        for (int ch = 0; ch < 2; ++ch) BandEnergies(L, msXr[gr][ch], msEnergy[gr][ch]);
+        for (int b = 0; b < L.count; ++b) msXmin[gr][b] = std::min(xmin[gr][0][b], xmin[gr][1][b]);
+        for (int ch = 0; ch < 2; ++ch) {
+          peLr += PerceptualEntropy(L, energy[gr][ch], xmin[gr][ch]);
+          peMs += PerceptualEntropy(L, msEnergy[gr][ch], msXmin[gr]);
+        }
+      }
+      if (peMs < peLr) {
+        modeExtension = 2;
+        for (int gr = 0; gr < f.granules; ++gr) {
+          std::memcpy(pending_[gr].xr, msXr[gr], sizeof(msXr[gr]));
+          for (int ch = 0; ch < 2; ++ch) {
+            std::memcpy(energy[gr][ch], msEnergy[gr][ch], sizeof(energy[gr][ch]));
+            std::memcpy(xmin[gr][ch], msXmin[gr], sizeof(xmin[gr][ch]));
+          }
+        }
+      }
+    }
+    for (int gr = 0; gr < f.granules; ++gr) {
+      for (int ch = 0; ch < channels_; ++ch) {
+        pe[gr][ch] = PerceptualEntropy(layouts[gr], energy[gr][ch], xmin[gr][ch]);
+        quant_[gr][ch]->Load(pending_[gr].xr[ch], pending_[gr].blockType, xmin[gr][ch]);
+      }
+    }
+
+    const int fill = formatter_.Fill();
+    FrameChoice choice;
+    int used = 0;
+    if (!isVbr) {
+      choice = rate_.NextConstantFrame();
+      const int slot = choice.frameBits - f.overheadBits;
+      const int resvMax = 8 * formatter_.ReservoirLimit(choice.frameBits);
+      int resv = 8 * fill;
+      const int available = slot + 8 * fill;
+      const int meanBits = slot / f.granules;
+      for (int gr = 0; gr < f.granules; ++gr) {
+        int targets[2];
+        RateControl::GranuleTargets(meanBits, resv, resvMax, pe[gr], channels_, targets);
+        int granuleUsed = 0;
+        for (int ch = 0; ch < channels_; ++ch) {
+          const int cap = std::min({4095, targets[ch], available - used});
+          quant_[gr][ch]->SearchForBits(std::max(cap, 0));
+          used += quant_[gr][ch]->Bits();
+          granuleUsed += quant_[gr][ch]->Bits();
+        }
+        resv += meanBits - granuleUsed;
+      }
+      Respend(choice.frameBits, &used);
+    } else {
+      // Maximum the frame could carry at the highest index.
+      const int maxFrame = formatter_.FrameBits(f.highestIndex);
+      const int available = maxFrame - f.overheadBits + 8 * fill;
+      for (int gr = 0; gr < f.granules; ++gr) {
+        for (int ch = 0; ch < channels_; ++ch) {
+          const int remainingGc = (f.granules - gr) * channels_ - ch;
+          const int share = (available - used) / std::max(1, remainingGc);
+          const int cap = std::min(4095, std::max(share, (available - used) * 2 / 3));
+          quant_[gr][ch]->SearchForNoise(std::max(std::min(cap, available - used), 0));
+          used += quant_[gr][ch]->Bits();
+        }
+      }
+      const int need = used + f.overheadBits - 8 * fill;
+      int index = formatter_.SearchIndex(std::max(need, 1), false, false);
+      if (index < 0) {
+        failed_ = true;
+        return;
+      }
+      choice.index = index;
+      choice.padding = 0;
+      choice.frameBits = formatter_.FrameBits(index);
+      Respend(choice.frameBits, &used);
+    }
+    for (int gr = 0; gr < f.granules; ++gr) {
+      for (int ch = 0; ch < channels_; ++ch) quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
+    }
+    // A granule that will take stuffing codes big_values over all its lines,
+    // so that decoders skip the stuffing instead of reading it as values.
+    bool covering[2][2] = {{false, false}, {false, false}};
+    for (int round = 0; round < 4; ++round) {
+      int64_t take[2][2];
+      int64_t trailing = 0;
+      formatter_.PlanStuffing(*frame_, choice.frameBits, 0, take, &trailing);
+      bool changed = false;
+      for (int gr = 0; gr < f.granules; ++gr) {
+        for (int ch = 0; ch < channels_; ++ch) {
+          if (take[gr][ch] > 0 && !covering[gr][ch]) {
+            covering[gr][ch] = true;
+            quant_[gr][ch]->Finish(&frame_->gr[gr][ch], true);
+            changed = true;
+          }
+        }
+      }
+      if (!changed) break;
+    }
+    // Covering costs bits; it must never take the frame beyond what it can
+    // carry.
+    const int available = choice.frameBits - f.overheadBits + 8 * formatter_.Fill();
+    for (int gr = f.granules - 1; gr >= 0; --gr) {
+      for (int ch = channels_ - 1; ch >= 0; --ch) {
+        int total = 0;
+        for (int g2 = 0; g2 < f.granules; ++g2) {
+          for (int c2 = 0; c2 < channels_; ++c2) total += frame_->gr[g2][c2].part23Length;
+        }
+        if (total > available && covering[gr][ch]) quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
+      }
+    }
+    formatter_.Assemble(*frame_, choice.index, choice.padding, modeExtension, nullptr, nullptr,
+                        0, &output_);
+    rate_.Commit(choice.frameBits);
+  }
+
+  // Spends bits the reservoir could not keep (they would become stuffing).
+  void Respend(int frameBits, int* used) {
+    const FrameFormat& f = formatter_.Format();
+    const int slot = frameBits - f.overheadBits;
+    const int limit = formatter_.ReservoirLimit(frameBits);
+    const int available = slot + 8 * formatter_.Fill();
+    const int minBits = slot + 8 * (formatter_.Fill() - limit);
+    for (int gr = 0; gr < f.granules && *used < minBits; ++gr) {
+      for (int ch = 0; ch < channels_ && *used < minBits; ++ch) {
+        Quantizer& q = *quant_[gr][ch];
+        const int before = q.Bits();
+        const int room = std::min(4095, before + (available - *used));
+        const int want = std::min(room, before + (minBits - *used));
+        q.Respend(want);
+        *used += q.Bits() - before;
+      }
+    }
+  }
+
+  Mp3sEncSettings settings_;
+  const Kernels& kernels_;
+  FrameFormatter formatter_;
+  Mdct mdct_;
+  QuantTables tables_;
+  RateControl rate_;
+  BlockSequencer sequencer_;
+  float bandwidth_;
+  int mode_;
+  int channels_ = 2;
+  std::vector<std::unique_ptr<ChannelState>> chan_;
+  std::unique_ptr<Quantizer> quant_[2][2];
+  std::unique_ptr<FrameGranules> frame_;
+  std::unique_ptr<PendingGranule[]> pending_;
+  float prevSubband_[2][18][32] = {};
+  int inFrame_ = 0;
+  int64_t fed_ = 0;
+  bool lastAttack_ = false;
+  bool draining_ = false;
+  bool failed_ = false;
+  std::vector<uint8_t> output_;
+};
+
+bool IsMpegRate(int rate) {
+  for (int r : kSampleRates) {
+    if (r == rate) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<Core> CreateCore(const Mp3sEncSettings& in, bool useVectorPath) {
+  Mp3sEncSettings s = in;
+  if (!IsMpegRate(s.sampleRate)) return nullptr;
+  if (s.inputChannels < 1 || s.inputChannels > 2) return nullptr;
+  if (s.encodedChannels < 1 || s.encodedChannels > s.inputChannels) return nullptr;
+  if (s.jointStereoForced != 0 && s.dualChannel != 0) return nullptr;
+  if (s.secondBitRate != 0 && s.secondRateFlag == 0) return nullptr;
+  if (s.secondRateFlag != 0 && s.secondBitRate == 320000) return nullptr;
+  if (s.ancillaryBitRate < 0 || s.ancillaryMode < 0 || s.ancillaryMode > 1) return nullptr;
+  if (s.vbr) {
+    s.bitRate = 0;
+    if (s.vbrQuality < 0 || s.vbrQuality > 100) return nullptr;
+  } else {
+    if (s.bitRate / s.encodedChannels < 8000) return nullptr;
+    if (s.sampleRate < 32000) {
+      if (s.bitRate < 8000 || s.bitRate > 160000) return nullptr;
+    } else if (s.bitRate < 32000 || s.bitRate > 320000) {
+      return nullptr;
+    }
+    if (s.bitRate - s.ancillaryBitRate <= 0) return nullptr;
+  }
+  if (s.paddingBehaviour < 0 || s.paddingBehaviour > 2) return nullptr;
+  if (s.reserved22 == 0) s.reserved22 = 3;
+  int mode;
+  if (s.encodedChannels == 1) {
+    mode = 3;
+  } else if (s.jointStereoForced) {
+    mode = 1;
+  } else if (s.plainStereo && s.dualChannel) {
+    mode = 2;
+  } else if (s.plainStereo) {
+    mode = 0;
+  } else {
+    mode = 1;
+  }
+  FrameFormat format;
+  if (!MakeFrameFormat(s.sampleRate, mode, s.crcProtection != 0, s.privateBit != 0,
+                       s.copyrightBit != 0, s.originalBit != 0, &format)) {
+    return nullptr;
+  }
+  float bandwidth = s.bandwidth;
+  if (!(bandwidth > 0.0f)) {
+    // Default: about a fifth of the bit rate per channel above 3 kHz, or the
+    // quality level's width in VBR.
+    const double perChannel =
+        s.vbr ? 40000.0 + 1000.0 * s.vbrQuality : static_cast<double>(s.bitRate) / s.encodedChannels;
+    bandwidth = static_cast<float>(std::min(3000.0 + perChannel * 0.2, 20000.0));
+  }
+  bandwidth = std::min(bandwidth, 0.5f * static_cast<float>(s.sampleRate));
+  const Kernels& kernels = useVectorPath && CpuHasVectorPath() ? VectorKernels() : PlainKernels();
+  auto core = std::make_unique<CoreImpl>(s, kernels, format, bandwidth, mode);
+  if (!core->Init()) return nullptr;
+  return core;
+}
+
+bool CpuHasVectorPath() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+}  // namespace mp3enc

@@ -1,0 +1,278 @@
+// Table selection and bit counting for the Huffman coding of Layer III
+// (ISO/IEC 11172-3, 2.4.2.7 and Table B.7).
+#include "mp3enc/huffman_select.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "mp3enc/huffman_tables.h"
+
+namespace mp3enc {
+namespace {
+
+int RegionMax(const int* ix, int begin, int end) {
+  int m = 0;
+  for (int i = begin; i < end; ++i) m = ix[i] > m ? ix[i] : m;
+  return m;
+}
+
+// Bits of the pairs in [begin, end) coded with table t.
+int PairBits(const int* ix, int begin, int end, int t) {
+  const HuffmanTable& h = kHuffmanTables[t];
+  const uint8_t* len = h.lengths;
+  int bits = 0;
+  if (h.linbits == 0 && t < 16) {
+    const int dim = h.dim;
+    for (int i = begin; i < end; i += 2) {
+      const int x = ix[i];
+      const int y = ix[i + 1];
+      bits += len[x * dim + y] + (x != 0) + (y != 0);
+    }
+    return bits;
+  }
+  const int lin = h.linbits;
+  for (int i = begin; i < end; i += 2) {
+    int x = ix[i];
+    int y = ix[i + 1];
+    if (x >= 15) {
+      bits += lin;
+      x = 15;
+    }
+    if (y >= 15) {
+      bits += lin;
+      y = 15;
+    }
+    bits += len[x * 16 + y] + (x != 0) + (y != 0);
+  }
+  return bits;
+}
+
+// Best table for a region: returns bits, stores the table.
+int BestTable(const int* ix, int begin, int end, int* table) {
+  if (begin >= end) {
+    *table = 0;
+    return 0;
+  }
+  const int m = RegionMax(ix, begin, end);
+  if (m == 0) {
+    *table = 0;
+    return 0;
+  }
+  static constexpr int kCandidates[16][3] = {
+      {0, 0, 0}, {1, 0, 0}, {2, 3, 0}, {5, 6, 0}, {7, 8, 9}, {7, 8, 9},
+      {10, 11, 12}, {10, 11, 12}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0},
+      {13, 15, 0}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0}};
+  int bestBits = INT_MAX;
+  int best = 0;
+  if (m < 16) {
+    for (int c : kCandidates[m]) {
+      if (c == 0) break;
+      const int b = PairBits(ix, begin, end, c);
+      if (b < bestBits) {
+        bestBits = b;
+        best = c;
+      }
+    }
+    *table = best;
+    return bestBits;
+  }
+  // Escape tables: the smallest linbits of each family that reach m.
+  const int need = m - 15;
+  for (int family = 16; family <= 24; family += 8) {
+    for (int t = family; t < family + 8; ++t) {
+      if ((1 << kHuffmanTables[t].linbits) - 1 >= need) {
+        const int b = PairBits(ix, begin, end, t);
+        if (b < bestBits) {
+          bestBits = b;
+          best = t;
+        }
+        break;
+      }
+    }
+  }
+  *table = best;
+  return bestBits;
+}
+
+int Count1Bits(const int* ix, int begin, int end, int* table) {
+  int a = 0;
+  int b = 0;
+  const uint8_t* lenA = kCount1Tables[0].lengths;
+  for (int i = begin; i < end; i += 4) {
+    const int idx = ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3];
+    const int signs = ix[i] + ix[i + 1] + ix[i + 2] + ix[i + 3];
+    a += lenA[idx] + signs;
+    b += 4 + signs;
+  }
+  *table = b < a ? 1 : 0;
+  return b < a ? b : a;
+}
+
+// region0_count / region1_count by the number of bands in big_values.
+constexpr int kSplit[23][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {1, 1},
+                               {1, 2}, {2, 2}, {2, 3}, {2, 3}, {3, 4}, {3, 4}, {3, 4}, {4, 5},
+                               {4, 5}, {4, 6}, {5, 6}, {5, 6}, {5, 7}, {6, 7}, {6, 7}};
+
+}  // namespace
+
+int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearch,
+                       HuffmanPlan* plan) const {
+  HuffmanPlan p;
+  // Trailing zero pairs, then quadruples of values 0/1.
+  int end = 576;
+  while (end > 0 && ix[end - 1] == 0 && ix[end - 2] == 0) end -= 2;
+  int big = end;
+  while (big >= 4 && ix[big - 1] <= 1 && ix[big - 2] <= 1 && ix[big - 3] <= 1 &&
+         ix[big - 4] <= 1) {
+    big -= 4;
+  }
+  // The count1 quadruples must not reach beyond line 576.
+  p.count1End = end;
+  if ((end - big) % 4 != 0) {
+    // end - big is a multiple of 4 by construction; kept for clarity.
+    big = end;
+  }
+  p.bigValues = big / 2;
+  int bits = Count1Bits(ix, big, end, &p.count1Table);
+
+  if (layout.switched) {
+    p.region1Start = std::min(layout.fixedRegion1Start, big);
+    p.region2Start = big;
+    bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
+    bits += BestTable(ix, p.region1Start, big, &p.tableSelect[1]);
+    p.tableSelect[2] = 0;
+  } else {
+    const short* edge = layout.longEdge;
+    int bands = 0;
+    while (bands < 22 && edge[bands] < big) ++bands;
+    if (!fullSearch || big == 0) {
+      int r0 = kSplit[bands][0];
+      int r1 = kSplit[bands][1];
+      p.region0Count = r0;
+      p.region1Count = r1;
+      p.region1Start = std::min<int>(edge[r0 + 1], big);
+      p.region2Start = std::min<int>(edge[std::min(r0 + r1 + 2, 22)], big);
+      bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
+      bits += BestTable(ix, p.region1Start, p.region2Start, &p.tableSelect[1]);
+      bits += BestTable(ix, p.region2Start, big, &p.tableSelect[2]);
+    } else {
+      // Every split: region0 ends at band r0 + 1, region1 at r0 + r1 + 2.
+      int prefixBits[23];
+      int prefixTable[23];
+      for (int i = 1; i <= 16 && i <= 22; ++i) {
+        prefixBits[i] = BestTable(ix, 0, std::min<int>(edge[i], big), &prefixTable[i]);
+      }
+      int suffixBits[23];
+      int suffixTable[23];
+      for (int j = 2; j <= 22; ++j) {
+        suffixBits[j] = BestTable(ix, std::min<int>(edge[j], big), big, &suffixTable[j]);
+      }
+      int best = INT_MAX;
+      for (int r0 = 0; r0 < 16; ++r0) {
+        const int s1 = std::min<int>(edge[r0 + 1], big);
+        if (r0 > 0 && edge[r0] >= big) break;
+        for (int r1 = 0; r1 < 8; ++r1) {
+          const int j = r0 + r1 + 2;
+          if (j > 22) break;
+          const int s2 = std::min<int>(edge[j], big);
+          if (r1 > 0 && edge[j - 1] >= big) break;
+          int t1;
+          const int mid = BestTable(ix, s1, s2, &t1);
+          const int total = prefixBits[r0 + 1] + mid + suffixBits[j];
+          if (total < best) {
+            best = total;
+            p.region0Count = r0;
+            p.region1Count = r1;
+            p.region1Start = s1;
+            p.region2Start = s2;
+            p.tableSelect[0] = prefixTable[r0 + 1];
+            p.tableSelect[1] = t1;
+            p.tableSelect[2] = suffixTable[j];
+          }
+        }
+      }
+      bits += best;
+    }
+  }
+  p.bits = bits;
+  *plan = p;
+  return bits;
+}
+
+int HuffmanCoder::PlanCovering(const int* ix, const RegionLayout& layout,
+                               HuffmanPlan* plan) const {
+  HuffmanPlan p;
+  p.bigValues = 288;
+  p.count1End = 576;
+  int last = 576;
+  while (last > 0 && ix[last - 1] == 0) --last;
+  int bits = 0;
+  if (layout.switched) {
+    p.region1Start = layout.fixedRegion1Start;
+    p.region2Start = 576;
+    bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
+    bits += BestTable(ix, p.region1Start, 576, &p.tableSelect[1]);
+  } else {
+    const short* edge = layout.longEdge;
+    int j = 2;
+    while (j < 22 && edge[j] < last) ++j;
+    const int r0 = std::max(0, j - 2 - 7);
+    p.region0Count = r0;
+    p.region1Count = j - 2 - r0;
+    p.region1Start = edge[r0 + 1];
+    p.region2Start = edge[j];
+    bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
+    bits += BestTable(ix, p.region1Start, p.region2Start, &p.tableSelect[1]);
+    bits += BestTable(ix, p.region2Start, 576, &p.tableSelect[2]);
+  }
+  p.bits = bits;
+  *plan = p;
+  return bits;
+}
+
+void HuffmanCoder::Write(const int* ix, const float* xr, const HuffmanPlan& plan,
+                         GranuleBits* out) const {
+  const int big = plan.bigValues * 2;
+  const int bounds[4] = {0, plan.region1Start, plan.region2Start, big};
+  for (int r = 0; r < 3; ++r) {
+    const int t = plan.tableSelect[r];
+    if (t == 0) continue;
+    const HuffmanTable& h = kHuffmanTables[t];
+    for (int i = bounds[r]; i < bounds[r + 1]; i += 2) {
+      int x = ix[i];
+      int y = ix[i + 1];
+      int xl = 0;
+      int yl = 0;
+      if (h.linbits > 0) {
+        if (x >= 15) {
+          xl = x - 15;
+          x = 15;
+        }
+        if (y >= 15) {
+          yl = y - 15;
+          y = 15;
+        }
+      }
+      const int idx = x * h.dim + y;
+      out->Put(h.codes[idx], h.lengths[idx]);
+      if (x != 0) {
+        if (h.linbits > 0 && x == 15) out->Put(static_cast<uint32_t>(xl), h.linbits);
+        out->Put(xr[i] < 0 ? 1 : 0, 1);
+      }
+      if (y != 0) {
+        if (h.linbits > 0 && y == 15) out->Put(static_cast<uint32_t>(yl), h.linbits);
+        out->Put(xr[i + 1] < 0 ? 1 : 0, 1);
+      }
+    }
+  }
+  const HuffmanTable& c = kCount1Tables[plan.count1Table];
+  for (int i = big; i < plan.count1End; i += 4) {
+    const int idx = ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3];
+    out->Put(c.codes[idx], c.lengths[idx]);
+    for (int k = 0; k < 4; ++k) {
+      if (ix[i + k] != 0) out->Put(xr[i + k] < 0 ? 1 : 0, 1);
+    }
+  }
+}
+
+}  // namespace mp3enc

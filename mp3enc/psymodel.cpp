@@ -1,0 +1,217 @@
+// Psychoacoustic model of the encoder (in the manner of ISO/IEC 11172-3,
+// Annex D, psychoacoustic model 2).
+#include "mp3enc/psymodel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "mp3enc/layer3_tables.h"
+
+namespace mp3enc {
+namespace {
+
+double Bark(double hz) {
+  return 13.0 * std::atan(0.00076 * hz) + 3.5 * std::atan((hz / 7500.0) * (hz / 7500.0));
+}
+
+// Schroeder's spreading function in dB for a distance dz (maskee - masker).
+double SpreadDecibels(double dz) {
+  const double t = dz + 0.474;
+  return 15.81 + 7.5 * t - 17.5 * std::sqrt(1.0 + t * t);
+}
+
+// Energy of a full-scale sine (+-1.0) in one analysis: Hann window gain N/4
+// squared, main lobe counted over three bins; and in the MDCT domain.
+constexpr double kFullScaleMdct = 1.0;
+constexpr double kSplFullScale = 96.0;  // a full-scale sine plays at 96 dB SPL
+
+double FullScaleFft(int n) { return (n / 4.0) * (n / 4.0) * 1.5; }
+
+}  // namespace
+
+double AthDecibels(double hz) {
+  const double f = std::max(hz, 20.0) / 1000.0;
+  return 3.64 * std::pow(f, -0.8) - 6.5 * std::exp(-0.6 * (f - 3.3) * (f - 3.3)) +
+         0.001 * f * f * f * f;
+}
+
+PsyModel::PsyModel(int sampleRate, int rateIndex)
+    : sampleRate_(sampleRate), longFft_(kLongFft), shortFft_(kShortFft) {
+  const BandEdges& e = kBandEdges[rateIndex];
+  BuildPartitions(kLongFft, e.longEdge, kLongBands, 576, &longPart_);
+  BuildPartitions(kShortFft, e.shortEdge, kShortBands, 192, &shortPart_);
+  // ATH per MDCT line, the minimum over each band.
+  auto athLine = [&](double hz) {
+    return static_cast<float>(kFullScaleMdct *
+                              std::pow(10.0, (AthDecibels(hz) - kSplFullScale) / 10.0));
+  };
+  for (int b = 0; b < kLongBands; ++b) {
+    float m = 1e30f;
+    for (int l = e.longEdge[b]; l < e.longEdge[b + 1]; ++l) {
+      m = std::min(m, athLine((l + 0.5) * sampleRate / 1152.0));
+    }
+    athLong_[b] = m;
+  }
+  for (int b = 0; b < kShortBands; ++b) {
+    float m = 1e30f;
+    for (int l = e.shortEdge[b]; l < e.shortEdge[b + 1]; ++l) {
+      m = std::min(m, athLine((l + 0.5) * sampleRate / 384.0));
+    }
+    athShort_[b] = m;
+  }
+  const int bins = kLongFft / 2 + 1;
+  mag1_.assign(bins, 0.0f);
+  mag2_.assign(bins, 0.0f);
+  ph1_.assign(bins, 0.0f);
+  ph2_.assign(bins, 0.0f);
+  power_.assign(bins, 0.0f);
+  phase_.assign(bins, 0.0f);
+  unpredict_.assign(bins, 0.0f);
+  prevNb_.assign(longPart_.count, 1e30f);
+  scratch_.assign(bins * 2, 0.0f);
+}
+
+void PsyModel::BuildPartitions(int fftSize, const short* edges, int bands, int linesPerWindow,
+                               Partitions* p) const {
+  const int bins = fftSize / 2;
+  const double binHz = static_cast<double>(sampleRate_) / fftSize;
+  int start = 0;
+  double startBark = Bark(0.0);
+  std::vector<double> centre;
+  for (int j = 1; j <= bins; ++j) {
+    const bool close = j == bins || Bark(j * binHz) - startBark >= 0.33;
+    if (close) {
+      p->lo.push_back(start);
+      p->hi.push_back(j);
+      centre.push_back(Bark((start + j - 1) * 0.5 * binHz));
+      start = j;
+      startBark = Bark(j * binHz);
+    }
+  }
+  p->count = static_cast<int>(p->lo.size());
+  const int n = p->count;
+  p->spread.assign(static_cast<size_t>(n) * n, 0.0f);
+  p->norm.assign(n, 1.0f);
+  p->ath.assign(n, 0.0f);
+  for (int masker = 0; masker < n; ++masker) {
+    for (int maskee = 0; maskee < n; ++maskee) {
+      const double db = SpreadDecibels(centre[maskee] - centre[masker]);
+      if (db > -60.0) p->spread[masker * n + maskee] = static_cast<float>(std::pow(10.0, db / 10.0));
+    }
+  }
+  for (int maskee = 0; maskee < n; ++maskee) {
+    double s = 0.0;
+    for (int masker = 0; masker < n; ++masker) s += p->spread[masker * n + maskee];
+    p->norm[maskee] = static_cast<float>(1.0 / s);
+    double athMin = 1e30;
+    for (int j = p->lo[maskee]; j < p->hi[maskee]; ++j) {
+      athMin = std::min(athMin, AthDecibels(std::max(j, 1) * binHz));
+    }
+    p->ath[maskee] = static_cast<float>(FullScaleFft(fftSize) *
+                                        std::pow(10.0, (athMin - kSplFullScale) / 10.0));
+  }
+  // FFT bins of each scale-factor band.
+  for (int b = 0; b < bands; ++b) {
+    int lo = edges[b] * bins / linesPerWindow;
+    int hi = edges[b + 1] * bins / linesPerWindow;
+    lo = std::min(lo, bins - 1);
+    hi = std::max(hi, lo + 1);
+    p->bandLo.push_back(lo);
+    p->bandHi.push_back(hi);
+  }
+}
+
+float PsyModel::Threshold(const Partitions& p, const float* power, const float* unpredict,
+                          float tonalSnr, float noiseSnr, float* prevNb, float* ratios,
+                          int bands) {
+  const int n = p.count;
+  float* eb = scratch_.data();
+  float* cb = eb + n;
+  float* thrBin = cb + n;  // per bin
+  for (int b = 0; b < n; ++b) {
+    double e = 0.0;
+    double c = 0.0;
+    for (int j = p.lo[b]; j < p.hi[b]; ++j) {
+      e += power[j];
+      c += power[j] * (unpredict != nullptr ? unpredict[j] : 0.5f);
+    }
+    eb[b] = static_cast<float>(e);
+    cb[b] = static_cast<float>(c);
+  }
+  float pe = 0.0f;
+  std::vector<float> thrPart(n);
+  for (int maskee = 0; maskee < n; ++maskee) {
+    double ecb = 0.0;
+    double ct = 0.0;
+    for (int masker = 0; masker < n; ++masker) {
+      const float s = p.spread[masker * n + maskee];
+      if (s == 0.0f) continue;
+      ecb += s * eb[masker];
+      ct += s * cb[masker];
+    }
+    double tb = 1.0;
+    if (ecb > 0.0) {
+      const double cbb = std::max(ct / ecb, 1e-6);
+      tb = std::clamp(-0.299 - 0.43 * std::log(cbb), 0.0, 1.0);
+    }
+    const double snr = tb * tonalSnr + (1.0 - tb) * noiseSnr;
+    double nb = ecb * p.norm[maskee] * std::pow(10.0, -snr / 10.0);
+    if (prevNb != nullptr) {
+      const double limit = 2.0 * prevNb[maskee];
+      prevNb[maskee] = static_cast<float>(nb);
+      nb = std::min(nb, limit);
+    }
+    const double thr = std::max(nb, static_cast<double>(p.ath[maskee]));
+    thrPart[maskee] = static_cast<float>(thr);
+    const int lines = p.hi[maskee] - p.lo[maskee];
+    if (eb[maskee] > thr) pe += static_cast<float>(lines * 0.5 * std::log2(eb[maskee] / thr));
+  }
+  for (int b = 0; b < n; ++b) {
+    const float per = thrPart[b] / static_cast<float>(p.hi[b] - p.lo[b]);
+    for (int j = p.lo[b]; j < p.hi[b]; ++j) thrBin[j] = per;
+  }
+  for (int band = 0; band < bands; ++band) {
+    double e = 0.0;
+    double t = 0.0;
+    for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) {
+      e += power[j];
+      t += thrBin[j];
+    }
+    ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, 1.0)) : 1.0f;
+  }
+  return pe;
+}
+
+void PsyModel::Analyze(const float* longBlock, const float* const shortBlocks[3],
+                       PsyOutput* out) {
+  // Long analysis with the unpredictability of each bin.
+  longFft_.Transform(longBlock, power_.data(), phase_.data());
+  const int bins = kLongFft / 2 + 1;
+  for (int j = 0; j < bins; ++j) {
+    const float mag = std::sqrt(power_[j]);
+    const float predMag = 2.0f * mag1_[j] - mag2_[j];
+    const float predPh = 2.0f * ph1_[j] - ph2_[j];
+    const float dx = mag * std::cos(phase_[j]) - predMag * std::cos(predPh);
+    const float dy = mag * std::sin(phase_[j]) - predMag * std::sin(predPh);
+    const float den = mag + std::fabs(predMag);
+    unpredict_[j] = den > 0.0f ? std::min(1.0f, std::sqrt(dx * dx + dy * dy) / den) : 1.0f;
+    mag2_[j] = mag1_[j];
+    ph2_[j] = ph1_[j];
+    mag1_[j] = mag;
+    ph1_[j] = phase_[j];
+  }
+  out->pe = Threshold(longPart_, power_.data(), unpredict_.data(), kTonalSnr, kNoiseSnr,
+                      prevNb_.data(), out->longRatio, kLongBands) *
+            (576.0f / 512.0f);
+  // Short analyses: no tonality estimate (noise-like masking).
+  float pe = 0.0f;
+  std::vector<float> shortPower(kShortFft / 2 + 1);
+  for (int w = 0; w < 3; ++w) {
+    shortFft_.Transform(shortBlocks[w], shortPower.data(), nullptr);
+    pe += Threshold(shortPart_, shortPower.data(), nullptr, kShortSnr, kShortSnr, nullptr,
+                    out->shortRatio[w], kShortBands);
+  }
+  out->shortPe = pe * (192.0f / 128.0f);
+}
+
+}  // namespace mp3enc

@@ -1,0 +1,73 @@
+// Psychoacoustic model: FFT analysis of each granule (one long and three
+// short transforms), partitions of about a third of a critical band, the
+// spreading function, a tonality estimate from the unpredictability of the
+// spectrum, the absolute threshold of hearing, and from these the allowed
+// distortion per scale-factor band and the perceptual entropy.
+#pragma once
+
+#include <vector>
+
+#include "mp3enc/fft.h"
+
+namespace mp3enc {
+
+inline constexpr int kLongFft = 1024;
+inline constexpr int kShortFft = 256;
+
+// Signal-to-mask ratios (dB) for tonal and noise-like maskers.
+inline constexpr float kTonalSnr = 14.0f;
+inline constexpr float kNoiseSnr = 5.0f;
+inline constexpr float kShortSnr = 7.0f;
+
+struct PsyOutput {
+  float longRatio[22];      // allowed distortion / energy, long bands
+  float shortRatio[3][13];  // per window, short bands
+  float pe = 0;             // perceptual entropy of the long analysis, bits
+  float shortPe = 0;        // of the three short analyses
+};
+
+class PsyModel {
+ public:
+  PsyModel(int sampleRate, int rateIndex);
+  // longBlock: kLongFft samples centred on the granule's long MDCT window;
+  // shortBlocks: three kShortFft blocks centred on its short windows.
+  void Analyze(const float* longBlock, const float* const shortBlocks[3], PsyOutput* out);
+  // Absolute threshold per line of each band in MDCT energy units.
+  const float* AthLong() const { return athLong_; }
+  const float* AthShort() const { return athShort_; }
+
+ private:
+  struct Partitions {
+    int count = 0;
+    std::vector<int> lo;   // first bin
+    std::vector<int> hi;   // one past the last bin
+    std::vector<float> norm;
+    std::vector<float> ath;     // FFT energy units
+    std::vector<float> spread;  // [masker * count + maskee]
+    std::vector<int> bandLo;    // bins of each scale-factor band
+    std::vector<int> bandHi;
+  };
+  void BuildPartitions(int fftSize, const short* edges, int bands, int linesPerWindow,
+                       Partitions* p) const;
+  // Threshold per bin from energies and unpredictability; returns PE.
+  float Threshold(const Partitions& p, const float* power, const float* unpredict,
+                  float tonalSnr, float noiseSnr, float* prevNb, float* ratios, int bands);
+
+  int sampleRate_;
+  PowerSpectrum longFft_;
+  PowerSpectrum shortFft_;
+  Partitions longPart_;
+  Partitions shortPart_;
+  float athLong_[22];
+  float athShort_[13];
+  // Unpredictability needs the last two long spectra.
+  std::vector<float> mag1_, mag2_, ph1_, ph2_;
+  std::vector<float> power_, phase_, unpredict_;
+  std::vector<float> prevNb_;
+  std::vector<float> scratch_;
+};
+
+// Absolute threshold of hearing in dB SPL (Terhardt's approximation).
+double AthDecibels(double hz);
+
+}  // namespace mp3enc

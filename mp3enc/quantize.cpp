@@ -1,0 +1,555 @@
+// Quantisation loops of Layer III (ISO/IEC 11172-3, C.1.5.4).
+#include "mp3enc/quantize.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "mp3enc/layer3_tables.h"
+
+namespace mp3enc {
+namespace {
+
+constexpr int kStepOffset = 400;  // index of s = 0 in the step tables
+
+int BitsFor(int value) {
+  int b = 0;
+  while ((1 << b) <= value) ++b;
+  return b;
+}
+
+}  // namespace
+
+void MakeBandLayout(int rateIndex, bool shortBlock, BandLayout* layout) {
+  const BandEdges& e = kBandEdges[rateIndex];
+  BandLayout l;
+  if (!shortBlock) {
+    l.count = kLongBands;
+    for (int b = 0; b < kLongBands; ++b) {
+      l.start[b] = e.longEdge[b];
+      l.end[b] = e.longEdge[b + 1];
+      l.sfb[b] = b;
+      l.window[b] = 0;
+    }
+  } else {
+    l.count = kShortBands * 3;
+    for (int sfb = 0; sfb < kShortBands; ++sfb) {
+      const int width = e.shortEdge[sfb + 1] - e.shortEdge[sfb];
+      for (int w = 0; w < 3; ++w) {
+        const int b = sfb * 3 + w;
+        l.start[b] = 3 * e.shortEdge[sfb] + w * width;
+        l.end[b] = l.start[b] + width;
+        l.sfb[b] = sfb;
+        l.window[b] = w;
+      }
+    }
+  }
+  *layout = l;
+}
+
+void ReorderShort(int rateIndex, const float* in, float* out) {
+  const BandEdges& e = kBandEdges[rateIndex];
+  for (int sfb = 0; sfb < kShortBands; ++sfb) {
+    const int lo = e.shortEdge[sfb];
+    const int width = e.shortEdge[sfb + 1] - lo;
+    for (int w = 0; w < 3; ++w) {
+      std::memcpy(out + 3 * lo + w * width, in + 192 * w + lo, sizeof(float) * width);
+    }
+  }
+}
+
+QuantTables::QuantTables() {
+  for (int i = 0; i < kMaxQuantValue + 2; ++i) {
+    pow43[i] = static_cast<float>(std::pow(static_cast<double>(i), 4.0 / 3.0));
+  }
+  for (int i = 0; i < 512; ++i) {
+    const double s = i - kStepOffset;
+    stepPow[i] = static_cast<float>(std::pow(2.0, s / 4.0));
+    istepPow[i] = static_cast<float>(std::pow(2.0, -3.0 * s / 16.0));
+  }
+}
+
+Quantizer::Quantizer(const Kernels& kernels, const QuantTables& tables, MpegVersion version,
+                     int rateIndex)
+    : kernels_(kernels), tables_(tables), version_(version), rateIndex_(rateIndex),
+      pow43_(tables.pow43), stepPow_(tables.stepPow), istepPow_(tables.istepPow) {
+  std::memset(xr_, 0, sizeof(xr_));
+  std::memset(ix_, 0, sizeof(ix_));
+}
+
+void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
+  blockType_ = blockType;
+  short_ = blockType == kShortBlock;
+  MakeBandLayout(rateIndex_, short_, &layout_);
+  const BandEdges& e = kBandEdges[rateIndex_];
+  regions_.longEdge = e.longEdge;
+  regions_.switched = blockType != kNormalBlock;
+  regions_.fixedRegion1Start = short_ ? 3 * e.shortEdge[3] : e.longEdge[8];
+  std::memcpy(xr_, xr, sizeof(xr_));
+  const float peak = kernels_.pow34(xr_, 576, x34_);
+  silent_ = !(peak > 1e-12f);
+  for (int b = 0; b < layout_.count; ++b) {
+    float m = 0.0f;
+    for (int i = layout_.start[b]; i < layout_.end[b]; ++i) m = std::max(m, x34_[i]);
+    peak34_[b] = m;
+    xmin_[b] = std::max(xmin[b], 1e-20f);
+  }
+  state_ = State{};
+  huffmanBits_ = 0;
+  part2_ = 0;
+  compress_ = 0;
+  plan_ = HuffmanPlan{};
+  std::memset(ix_, 0, sizeof(ix_));
+}
+
+int Quantizer::StepExp(const State& s, int band) const {
+  int v = s.globalGain - 210;
+  if (short_) v -= 8 * s.subblockGain[layout_.window[band]];
+  const int sfb = layout_.sfb[band];
+  int amp = s.sf[band];
+  if (!short_ && s.preflag) amp += kPretab[sfb];
+  v -= 2 * (1 + s.scalefacScale) * amp;
+  return v;
+}
+
+int Quantizer::SfLimit(int band) const {
+  const int sfb = layout_.sfb[band];
+  if (short_) {
+    if (sfb >= 12) return 0;
+    return sfb < 6 ? 15 : 7;
+  }
+  if (sfb >= 21) return 0;
+  return sfb < 11 ? 15 : 7;
+}
+
+bool Quantizer::Quantize(const State& s) {
+  for (int b = 0; b < layout_.count; ++b) {
+    const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
+    const float istep = istepPow_[se + kStepOffset];
+    if (peak34_[b] * istep + 0.4054f >= kMaxQuantValue + 1) return false;
+    kernels_.quantize(x34_ + layout_.start[b], istep, layout_.end[b] - layout_.start[b],
+                      ix_ + layout_.start[b]);
+  }
+  return true;
+}
+
+int Quantizer::CountHuffman(bool fullSearch) {
+  return coder_.Plan(ix_, regions_, fullSearch, &plan_);
+}
+
+int Quantizer::ScalefactorBits(const State& s, int* compress) const {
+  if (version_ == MpegVersion::kMpeg1) {
+    int m1 = 0;
+    int m2 = 0;
+    const int split = short_ ? 6 : 11;
+    const int last = short_ ? 12 : 21;
+    for (int b = 0; b < layout_.count; ++b) {
+      const int sfb = layout_.sfb[b];
+      if (sfb >= last) continue;
+      if (sfb < split) {
+        m1 = std::max(m1, s.sf[b]);
+      } else {
+        m2 = std::max(m2, s.sf[b]);
+      }
+    }
+    const int n1 = short_ ? 18 : 11;
+    const int n2 = short_ ? 18 : 10;
+    int best = -1;
+    int bestBits = 1 << 20;
+    for (int c = 0; c < 16; ++c) {
+      if ((1 << kSlen[c][0]) <= m1 || (1 << kSlen[c][1]) <= m2) continue;
+      const int bits = n1 * kSlen[c][0] + n2 * kSlen[c][1];
+      if (bits < bestBits) {
+        bestBits = bits;
+        best = c;
+      }
+    }
+    if (best < 0) return -1;
+    *compress = best;
+    return bestBits;
+  }
+  // MPEG-2 partitions.
+  const int table = s.preflag ? 2 : 0;
+  const uint8_t* parts = kPartitionBands[table][short_ ? 1 : 0];
+  int maxv[4] = {0, 0, 0, 0};
+  int entry = 0;
+  int part = 0;
+  int left = parts[0];
+  const int last = short_ ? 12 : 21;
+  for (int b = 0; b < layout_.count && layout_.sfb[b] < last; ++b) {
+    while (left == 0 && part < 3) left = parts[++part];
+    maxv[part] = std::max(maxv[part], s.sf[b]);
+    --left;
+    ++entry;
+  }
+  int slen[4];
+  for (int i = 0; i < 4; ++i) slen[i] = BitsFor(maxv[i]);
+  int bits = 0;
+  for (int i = 0; i < 4; ++i) bits += parts[i] * slen[i];
+  if (table == 0) {
+    if (slen[0] > 4 || slen[1] > 4 || slen[2] > 3 || slen[3] > 3) return -1;
+    *compress = ((slen[0] * 5 + slen[1]) << 4) + (slen[2] << 2) + slen[3];
+  } else {
+    if (slen[0] > 3 || slen[1] > 2) return -1;
+    *compress = 500 + slen[0] * 3 + slen[1];
+  }
+  return bits;
+}
+
+int Quantizer::MinGlobalGain(const State& s) const {
+  int g = 0;
+  for (int b = 0; b < layout_.count; ++b) {
+    if (peak34_[b] <= 0.0f) continue;
+    // Need peak34 * 2^(-3 se / 16) + 0.4054 < 8207.
+    const double need = std::log2(peak34_[b] / 8206.0) * 16.0 / 3.0;
+    const int se0 = StepExp(s, b) - s.globalGain;
+    g = std::max(g, static_cast<int>(std::ceil(need)) - se0);
+  }
+  return std::clamp(g, 0, 255);
+}
+
+int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
+  // Smallest global gain whose Huffman bits fit the budget.
+  auto bitsAt = [&](int g) {
+    s->globalGain = g;
+    if (!Quantize(*s)) return 1 << 20;
+    return CountHuffman(false);
+  };
+  const int lo = MinGlobalGain(*s);
+  if (silent_) {
+    s->globalGain = 0;
+    std::memset(ix_, 0, sizeof(ix_));
+    return CountHuffman(false);
+  }
+  int g;
+  if (fromCurrent) {
+    g = std::max(lo, s->globalGain);
+    int bits = bitsAt(g);
+    if (bits > budget) {
+      while (g < 255) {
+        bits = bitsAt(++g);
+        if (bits <= budget) break;
+      }
+      return bits;
+    }
+    while (g > lo) {
+      const int b2 = bitsAt(g - 1);
+      if (b2 > budget) break;
+      --g;
+      bits = b2;
+    }
+    return bitsAt(g);
+  }
+  int a = lo;
+  int z = 255;
+  if (bitsAt(a) <= budget) return bitsAt(a);
+  while (z - a > 1) {
+    const int mid = (a + z) / 2;
+    if (bitsAt(mid) <= budget) {
+      z = mid;
+    } else {
+      a = mid;
+    }
+  }
+  return bitsAt(z);
+}
+
+double Quantizer::Distortion(const State& s, double* ratios, int* overCount) const {
+  double over = 0.0;
+  int count = 0;
+  for (int b = 0; b < layout_.count; ++b) {
+    const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
+    const int n = layout_.end[b] - layout_.start[b];
+    const float noise = kernels_.noise(xr_ + layout_.start[b], ix_ + layout_.start[b],
+                                       pow43_, stepPow_[se + kStepOffset], n);
+    const double r = noise / xmin_[b];
+    ratios[b] = r;
+    if (r > 1.0) {
+      over += 10.0 * std::log10(r);
+      ++count;
+    }
+  }
+  *overCount = count;
+  return over;
+}
+
+bool Quantizer::Amplify(State* s, const double* ratios) {
+  // Amplify the bands whose distortion comes near the worst: within the
+  // square root of the worst ratio when it is over the limit.
+  double worst = 0.0;
+  for (int b = 0; b < layout_.count; ++b) {
+    if (SfLimit(b) > 0) worst = std::max(worst, ratios[b]);
+  }
+  const double trigger = worst > 1.0 ? std::sqrt(worst) : worst * 0.95;
+  bool any = false;
+  bool allAmplified = true;
+  for (int b = 0; b < layout_.count; ++b) {
+    if (SfLimit(b) == 0) continue;
+    if (ratios[b] >= trigger && ratios[b] > 1.0) {
+      ++s->sf[b];
+      any = true;
+    }
+    if (s->sf[b] == 0) allAmplified = false;
+  }
+  if (!any || allAmplified) return false;
+  bool overflow = false;
+  for (int b = 0; b < layout_.count; ++b) {
+    if (s->sf[b] > SfLimit(b)) overflow = true;
+  }
+  if (!overflow) return true;
+  if (short_) {
+    // Move a window's amplification into its subblock gain.
+    for (int w = 0; w < 3; ++w) {
+      bool wOver = false;
+      for (int b = 0; b < layout_.count; ++b) {
+        if (layout_.window[b] == w && s->sf[b] > SfLimit(b)) wOver = true;
+      }
+      if (!wOver) continue;
+      if (s->subblockGain[w] >= 7) return false;
+      ++s->subblockGain[w];
+      const int delta = 4 / (1 + s->scalefacScale);
+      for (int b = 0; b < layout_.count; ++b) {
+        if (layout_.window[b] == w && SfLimit(b) > 0) s->sf[b] = std::max(0, s->sf[b] - delta);
+      }
+    }
+  } else if (s->scalefacScale == 0) {
+    s->scalefacScale = 1;
+    for (int b = 0; b < layout_.count; ++b) s->sf[b] = (s->sf[b] + 1) / 2;
+  } else {
+    return false;
+  }
+  for (int b = 0; b < layout_.count; ++b) {
+    if (s->sf[b] > SfLimit(b)) return false;
+  }
+  return true;
+}
+
+void Quantizer::ApplyPreflag(State* s) const {
+  if (short_ || s->preflag) return;
+  for (int sfb = 11; sfb < 21; ++sfb) {
+    if (s->sf[sfb] < kPretab[sfb]) return;
+  }
+  State t = *s;
+  t.preflag = 1;
+  for (int sfb = 11; sfb < 21; ++sfb) t.sf[sfb] -= kPretab[sfb];
+  int c1;
+  int c2;
+  const int before = ScalefactorBits(*s, &c1);
+  const int after = ScalefactorBits(t, &c2);
+  if (after >= 0 && (before < 0 || after < before)) *s = t;
+}
+
+void Quantizer::SearchForBits(int maxBits) {
+  State s{};
+  int compress = 0;
+  part2_ = 0;
+  huffmanBits_ = InnerLoop(&s, maxBits, false);
+  if (silent_) {
+    state_ = s;
+    compress_ = 0;
+    return;
+  }
+  double ratios[kMaxBands];
+  int overCount = 0;
+  double bestOver = Distortion(s, ratios, &overCount);
+  State best = s;
+  int bestHuffman = huffmanBits_;
+  int bestPart2 = 0;
+  int bestCompress = 0;
+  for (int iter = 0; iter < 30 && overCount > 0; ++iter) {
+    if (!Amplify(&s, ratios)) break;
+    const int part2 = ScalefactorBits(s, &compress);
+    if (part2 < 0 || part2 >= maxBits) break;
+    const int huff = InnerLoop(&s, maxBits - part2, true);
+    if (huff + part2 > maxBits) break;
+    const double over = Distortion(s, ratios, &overCount);
+    if (over < bestOver) {
+      bestOver = over;
+      best = s;
+      bestHuffman = huff;
+      bestPart2 = part2;
+      bestCompress = compress;
+    }
+  }
+  ApplyPreflag(&best);
+  state_ = best;
+  part2_ = ScalefactorBits(best, &compress_);
+  if (part2_ < 0) {
+    part2_ = bestPart2;
+    compress_ = bestCompress;
+  }
+  (void)bestHuffman;
+  // Final inner loop with the chosen scale factors.
+  huffmanBits_ = InnerLoop(&state_, maxBits - part2_, true);
+  if (part2_ + huffmanBits_ > maxBits) {
+    // Scale factors that cannot fit: plain quantisation, or nothing at all.
+    state_ = State{};
+    part2_ = 0;
+    compress_ = 0;
+    huffmanBits_ = InnerLoop(&state_, maxBits, false);
+    if (huffmanBits_ > maxBits) {
+      silent_ = true;
+      huffmanBits_ = 0;
+    }
+  }
+}
+
+void Quantizer::SearchForNoise(int maxBits) {
+  if (silent_) {
+    SearchForBits(maxBits);
+    return;
+  }
+  // Per band, the coarsest step whose noise stays within xmin.
+  State s{};
+  int bandStep[kMaxBands];
+  int coarsest = -1000;
+  for (int b = 0; b < layout_.count; ++b) {
+    const int n = layout_.end[b] - layout_.start[b];
+    if (peak34_[b] <= 0.0f) {
+      bandStep[b] = 1000;
+      continue;
+    }
+    // Start from the step that puts the peak near 1 and walk down.
+    int se = static_cast<int>(std::floor(std::log2(peak34_[b]) * 16.0 / 3.0)) + 4;
+    se = std::clamp(se, -kStepOffset + 1, 511 - kStepOffset);
+    int* q = ix_ + layout_.start[b];
+    for (; se > -kStepOffset + 1; --se) {
+      const float istep = istepPow_[se + kStepOffset];
+      if (peak34_[b] * istep + 0.4054f >= kMaxQuantValue + 1) {
+        ++se;
+        break;
+      }
+      kernels_.quantize(x34_ + layout_.start[b], istep, n, q);
+      const float noise =
+          kernels_.noise(xr_ + layout_.start[b], q, pow43_, stepPow_[se + kStepOffset], n);
+      if (noise <= xmin_[b]) break;
+    }
+    bandStep[b] = se;
+  }
+  // Global gain from the coarsest band with a scale factor; bands finer than
+  // it get amplified. Both scale-factor resolutions are tried, the cheaper
+  // one is kept.
+  for (int b = 0; b < layout_.count; ++b) {
+    if (bandStep[b] < 1000) coarsest = std::max(coarsest, bandStep[b]);
+  }
+  State bestState{};
+  int bestBits = 1 << 30;
+  int bestPart2 = 0;
+  int bestCompress = 0;
+  for (int sfs = 0; sfs < 2; ++sfs) {
+    s = State{};
+    s.scalefacScale = sfs;
+    int g = coarsest;
+    // Bands without scale factors must be at least as fine as the global step.
+    for (int b = 0; b < layout_.count; ++b) {
+      if (SfLimit(b) == 0 && bandStep[b] < 1000) g = std::min(g, bandStep[b]);
+    }
+    // The range of the scale factors limits how far below g a band may go.
+    const int unit = 2 * (1 + sfs);
+    for (int b = 0; b < layout_.count; ++b) {
+      if (SfLimit(b) == 0 || bandStep[b] >= 1000) continue;
+      g = std::min(g, bandStep[b] + unit * SfLimit(b));
+    }
+    for (int b = 0; b < layout_.count; ++b) {
+      if (SfLimit(b) == 0 || bandStep[b] >= 1000) continue;
+      const int diff = g - bandStep[b];
+      s.sf[b] = std::min(diff > 0 ? (diff + unit - 1) / unit : 0, SfLimit(b));
+    }
+    s.globalGain = std::clamp(g + 210, 0, 255);
+    s.globalGain = std::max(s.globalGain, MinGlobalGain(s));
+    ApplyPreflag(&s);
+    int compress = 0;
+    const int part2 = ScalefactorBits(s, &compress);
+    if (part2 < 0 || !Quantize(s)) continue;
+    const int bits = part2 + CountHuffman(false);
+    if (bits < bestBits) {
+      bestBits = bits;
+      bestState = s;
+      bestPart2 = part2;
+      bestCompress = compress;
+    }
+  }
+  if (bestBits <= maxBits) {
+    state_ = bestState;
+    part2_ = bestPart2;
+    compress_ = bestCompress;
+    huffmanBits_ = bestBits - bestPart2;
+    return;
+  }
+  SearchForBits(maxBits);
+}
+
+void Quantizer::Respend(int maxBits) {
+  if (silent_) return;
+  const int budget = maxBits - part2_;
+  if (budget <= huffmanBits_) return;
+  huffmanBits_ = InnerLoop(&state_, budget, false);
+}
+
+void Quantizer::Finish(GranuleInfo* info, bool covering) {
+  // Requantise the chosen state and plan the Huffman coding in full.
+  if (!silent_) {
+    if (!Quantize(state_)) std::memset(ix_, 0, sizeof(ix_));
+  } else {
+    std::memset(ix_, 0, sizeof(ix_));
+  }
+  const int limitHuff = huffmanBits_;
+  if (covering) {
+    huffmanBits_ = coder_.PlanCovering(ix_, regions_, &plan_);
+  } else {
+    huffmanBits_ = coder_.Plan(ix_, regions_, !regions_.switched, &plan_);
+  }
+  (void)limitHuff;
+  GranuleInfo& g = *info;
+  g.blockType = blockType_;
+  g.globalGain = state_.globalGain;
+  g.scalefacScale = state_.scalefacScale;
+  g.preflag = version_ == MpegVersion::kMpeg1 ? state_.preflag : 0;
+  for (int w = 0; w < 3; ++w) g.subblockGain[w] = short_ ? state_.subblockGain[w] : 0;
+  g.scalefacCompress = compress_;
+  g.bigValues = plan_.bigValues;
+  for (int r = 0; r < 3; ++r) g.tableSelect[r] = plan_.tableSelect[r];
+  g.region0Count = plan_.region0Count;
+  g.region1Count = plan_.region1Count;
+  g.count1Table = plan_.count1Table;
+  // Main data: scale factors, then Huffman codes.
+  g.mainData.Reset();
+  const int last = short_ ? 12 : 21;
+  if (version_ == MpegVersion::kMpeg1) {
+    const int split = short_ ? 6 : 11;
+    for (int b = 0; b < layout_.count; ++b) {
+      const int sfb = layout_.sfb[b];
+      if (sfb >= last) continue;
+      const int bits = kSlen[compress_][sfb < split ? 0 : 1];
+      g.mainData.Put(static_cast<uint32_t>(state_.sf[b]), bits);
+    }
+  } else {
+    const int table = state_.preflag ? 2 : 0;
+    const uint8_t* parts = kPartitionBands[table][short_ ? 1 : 0];
+    int slen[4];
+    if (table == 0) {
+      slen[0] = (compress_ >> 4) / 5;
+      slen[1] = (compress_ >> 4) % 5;
+      slen[2] = (compress_ & 15) >> 2;
+      slen[3] = compress_ & 3;
+    } else {
+      slen[0] = (compress_ - 500) / 3;
+      slen[1] = (compress_ - 500) % 3;
+      slen[2] = 0;
+      slen[3] = 0;
+    }
+    int part = 0;
+    int left = parts[0];
+    for (int b = 0; b < layout_.count && layout_.sfb[b] < last; ++b) {
+      while (left == 0 && part < 3) left = parts[++part];
+      g.mainData.Put(static_cast<uint32_t>(state_.sf[b]), slen[part]);
+      --left;
+    }
+  }
+  part2_ = g.mainData.BitCount();
+  coder_.Write(ix_, xr_, plan_, &g.mainData);
+  g.part2Length = part2_;
+  g.part23Length = g.mainData.BitCount();
+}
+
+}  // namespace mp3enc

@@ -1,0 +1,105 @@
+// Quantisation of one granule and channel: the inner loop (global gain for a
+// bit budget), the outer loop (scale-factor amplification of the bands whose
+// noise exceeds the allowed distortion, scalefac_scale, preflag, subblock
+// gain), the noise-target search of variable-bit-rate coding, scale-factor
+// compression (MPEG-1 and the MPEG-2 partitions) and the main data.
+#pragma once
+
+#include "mp3enc/bitstream.h"
+#include "mp3enc/granule_info.h"
+#include "mp3enc/huffman_select.h"
+#include "mp3enc/kernels.h"
+
+namespace mp3enc {
+
+inline constexpr int kMaxBands = 39;  // 13 short bands x 3 windows
+
+// Scale-factor bands of a block in coding order: long blocks 22 bands,
+// short blocks 13 bands x 3 windows (band major, window minor), matching the
+// line order of the reordered spectrum.
+struct BandLayout {
+  int count = 0;
+  int start[kMaxBands];
+  int end[kMaxBands];
+  int sfb[kMaxBands];
+  int window[kMaxBands];
+};
+
+void MakeBandLayout(int rateIndex, bool shortBlock, BandLayout* layout);
+// Window-major short spectrum xr[192 w + f] to scale-factor-band order.
+void ReorderShort(int rateIndex, const float* in, float* out);
+
+// Power tables shared by the quantisers of one encoder.
+struct QuantTables {
+  QuantTables();
+  float pow43[kMaxQuantValue + 2];  // i^(4/3)
+  float stepPow[512];               // 2^(s / 4) for s = index - 400
+  float istepPow[512];              // 2^(-3 s / 16)
+};
+
+class Quantizer {
+ public:
+  Quantizer(const Kernels& kernels, const QuantTables& tables, MpegVersion version,
+            int rateIndex);
+
+  // Prepares a granule: xr in coding order, allowed distortion per band.
+  void Load(const float* xr, int blockType, const float* xmin);
+  // Outer loop within maxBits (part2_3 bits).
+  void SearchForBits(int maxBits);
+  // Variable-bit-rate search: the coarsest steps that keep every band's
+  // noise within its allowed distortion; then capped at maxBits.
+  void SearchForNoise(int maxBits);
+  // Re-runs the inner loop with the current scale factors for a new budget
+  // (used to spend bits the reservoir cannot keep).
+  void Respend(int maxBits);
+  int Bits() const { return part2_ + huffmanBits_; }
+  // Writes side information and main data of the current result; covering:
+  // big_values over the whole granule (for a granule that takes stuffing).
+  void Finish(GranuleInfo* info, bool covering = false);
+
+ private:
+  struct State {
+    int globalGain;
+    int scalefacScale;
+    int preflag;
+    int subblockGain[3];
+    int sf[kMaxBands];
+  };
+  int StepExp(const State& s, int band) const;
+  bool Quantize(const State& s);  // false when a value overflows
+  int CountHuffman(bool fullSearch);
+  int ScalefactorBits(const State& s, int* compress) const;
+  int SfLimit(int band) const;
+  int MinGlobalGain(const State& s) const;
+  int InnerLoop(State* s, int budget, bool fromCurrent);
+  // Noise over allowed distortion per band; returns the over-noise score.
+  double Distortion(const State& s, double* ratios, int* overCount) const;
+  bool Amplify(State* s, const double* ratios);
+  void ApplyPreflag(State* s) const;
+
+  const Kernels& kernels_;
+  const QuantTables& tables_;
+  MpegVersion version_;
+  int rateIndex_;
+  HuffmanCoder coder_;
+  BandLayout layout_;
+  RegionLayout regions_;
+  int blockType_ = 0;
+  bool short_ = false;
+  bool silent_ = true;
+  float xr_[576];
+  float x34_[576];
+  float xmin_[kMaxBands];
+  float peak34_[kMaxBands];
+  int ix_[576];
+  State state_{};
+  HuffmanPlan plan_;
+  int huffmanBits_ = 0;
+  int part2_ = 0;
+  int compress_ = 0;
+  const float* pow43_;
+  const float* stepPow_;
+  const float* istepPow_;
+};
+
+}  // namespace mp3enc

@@ -1,0 +1,212 @@
+// Frame formatting: frame sizes, index search, reservoir limits, stuffing,
+// headers, CBR padding and the CRC path.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "mp3enc/bitstream.h"
+#include "mp3enc/reservoir.h"
+#include "tests/mp3enc_core/core_test_util.h"
+
+namespace mp3enc {
+namespace {
+
+using coretest::Header;
+
+FrameFormat Format(int rate, int mode, bool crc = false) {
+  FrameFormat f;
+  EXPECT_TRUE(MakeFrameFormat(rate, mode, crc, false, false, false, &f));
+  return f;
+}
+
+TEST(Mp3EncCoreFormat, FrameLengthsIndexSearchAndReservoirLimits) {
+  FrameFormatter cd(Format(44100, 1));
+  EXPECT_EQ(cd.FrameBits(9), 417 * 8);  // 128 kbit/s
+  EXPECT_EQ(cd.Format().overheadBits, 32 + 256);
+  EXPECT_EQ(cd.SearchIndex(3336, true, false), 9);
+  EXPECT_EQ(cd.SearchIndex(417 * 8 + 1, false, false), 10);
+  EXPECT_EQ(cd.SearchIndex(417 * 8 + 8, true, false), 9);
+  EXPECT_EQ(cd.SearchIndex(1441 * 8, false, false), -1);
+  EXPECT_EQ(cd.SearchIndex(1044 * 8, false, true), -1);  // 320k excluded
+  EXPECT_EQ(cd.ReservoirLimit(cd.FrameBits(9)), 511);
+
+  FrameFormatter dat(Format(48000, 3));
+  EXPECT_EQ(dat.FrameBits(14), 7680);  // 960 bytes
+  EXPECT_EQ(dat.ReservoirLimit(7680), 0);
+  EXPECT_EQ(dat.ReservoirLimit(dat.FrameBits(13)), (7680 - 768 * 8) / 8);
+  EXPECT_EQ(dat.Format().overheadBits, 32 + 136);
+
+  FrameFormatter lsf(Format(22050, 1));
+  EXPECT_EQ(lsf.Format().granules, 1);
+  EXPECT_EQ(lsf.Format().overheadBits, 32 + 136);
+  EXPECT_EQ(lsf.ReservoirLimit(lsf.FrameBits(8)), 255);
+  FrameFormatter low(Format(8000, 3, true));
+  EXPECT_EQ(low.Format().overheadBits, 32 + 16 + 72);
+  EXPECT_EQ(low.Format().highestIndex, 8);
+  EXPECT_EQ(low.FrameBits(8), 576 * 8);  // 64 kbit/s at 8 kHz: 576 bytes
+  EXPECT_EQ(low.FrameBits(9), 0);
+
+  FrameFormat f;
+  EXPECT_FALSE(MakeFrameFormat(44000, 1, false, false, false, false, &f));
+  EXPECT_FALSE(MakeFrameFormat(44100, 4, false, false, false, false, &f));
+}
+
+TEST(Mp3EncCoreFormat, Crc16IsTheStandardPolynomial) {
+  const char* check = "123456789";
+  // CRC-16 with generator 0x8005, initial value 0xFFFF, no reflection.
+  EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>(check), 9, 0xFFFF), 0xAEE7);
+}
+
+TEST(Mp3EncCoreFormat, SurplusIsStuffedIntoGranulesWithinTheCaps) {
+  // 32 kHz mono at 320 kbit/s: frames of 1440 bytes, so the reservoir limit
+  // is 0 and an empty frame has 11520 - 168 surplus bits.
+  FrameFormatter fmt(Format(32000, 3));
+  ASSERT_EQ(fmt.FrameBits(14), 11520);
+  ASSERT_EQ(fmt.ReservoirLimit(11520), 0);
+  auto frame = std::make_unique<FrameGranules>();
+  std::vector<uint8_t> out;
+  fmt.Assemble(*frame, 14, 0, 0, nullptr, nullptr, 0, &out);
+  EXPECT_EQ(frame->gr[0][0].part23Length, 4092);
+  // 7680 - 168 (header and side information) - 4092 placed before.
+  EXPECT_EQ(frame->gr[1][0].part23Length, 3420);
+  ASSERT_EQ(out.size(), 1440u);
+  EXPECT_EQ(out[0], 0xFF);
+  EXPECT_EQ(out[1], 0xFB);
+  EXPECT_EQ(fmt.Fill(), 0);
+  // main_data_begin 0 (9 bits), private bits and scfsi 0 (9 bits), then
+  // part2_3_length 4092.
+  EXPECT_EQ(out[4], 0);
+  EXPECT_EQ(((out[5] & 0x7F) << 2) | (out[6] >> 6), 0);
+  EXPECT_EQ(((out[6] & 0x3F) << 6) | (out[7] >> 2), 4092);
+}
+
+TEST(Mp3EncCoreFormat, ReservoirHoldsFramesUntilTheirSlotsFill) {
+  // 44.1 kHz stereo at 32 kbit/s: 104-byte frames with 68-byte main-data
+  // slots. Frames of 50 bytes of main data leave 18 bytes each in the
+  // reservoir; a frame leaves only once later main data has filled its slot.
+  FrameFormatter fmt(Format(44100, 1));
+  auto frame = std::make_unique<FrameGranules>();
+  std::vector<uint8_t> out;
+  std::vector<size_t> sizes;
+  std::vector<int> fills;
+  for (int n = 0; n < 6; ++n) {
+    for (auto& gr : frame->gr) {
+      for (auto& g : gr) {
+        g = GranuleInfo{};
+        for (int i = 0; i < 10; ++i) g.mainData.Put(0x2AA, 10);  // 100 bits
+        g.part23Length = g.mainData.BitCount();
+      }
+    }
+    fills.push_back(fmt.Fill());
+    fmt.Assemble(*frame, 1, 0, 0, nullptr, nullptr, 0, &out);
+    sizes.push_back(out.size());
+  }
+  // After k frames 50 k bytes of main data fill floor(50 k / 68) slots.
+  const size_t released[6] = {0, 1, 2, 2, 3, 4};
+  for (int n = 0; n < 6; ++n) EXPECT_EQ(sizes[n], released[n] * 104) << n;
+  const int expectFill[6] = {0, 18, 36, 54, 72, 90};
+  for (int n = 0; n < 6; ++n) EXPECT_EQ(fills[n], expectFill[n]) << n;
+  // main_data_begin of the second frame (9 bits after the header).
+  EXPECT_EQ((out[104 + 4] << 1) | (out[104 + 5] >> 7), 18);
+  fmt.Flush(&out);
+  EXPECT_EQ(out.size(), 6u * 104);
+  std::vector<Header> frames;
+  EXPECT_TRUE(coretest::ParseFrames(out, &frames));
+  EXPECT_EQ(frames.size(), 6u);
+}
+
+TEST(Mp3EncCoreFormat, ConstantBitRatePaddingFollowsTheNominalRate) {
+  FrameFormatter fmt(Format(44100, 1));
+  RateControl rc(fmt, 128000, 1);
+  ASSERT_TRUE(rc.InitConstant());
+  int64_t bits = 0;
+  for (int n = 1; n <= 2000; ++n) {
+    const FrameChoice c = rc.NextConstantFrame();
+    EXPECT_EQ(c.index, 9);
+    bits += c.frameBits;
+    rc.Commit(c.frameBits);
+    const double nominal = 128000.0 * 1152 * n / 44100;
+    EXPECT_LE(std::fabs(bits - nominal), 4.0 + 1e-6) << n;
+  }
+  // A rate between table entries alternates the neighbouring indices.
+  RateControl odd(fmt, 100000, 1);
+  ASSERT_TRUE(odd.InitConstant());
+  int64_t oddBits = 0;
+  int seen[15] = {};
+  for (int n = 1; n <= 1000; ++n) {
+    const FrameChoice c = odd.NextConstantFrame();
+    ++seen[c.index];
+    oddBits += c.frameBits;
+    odd.Commit(c.frameBits);
+  }
+  EXPECT_GT(seen[7], 0);
+  EXPECT_GT(seen[8], 0);
+  EXPECT_NEAR(oddBits, 100000.0 * 1152 * 1000 / 44100, 2000.0);
+}
+
+TEST(Mp3EncCoreFormat, HeadersOfTheThreeVersions) {
+  struct Case {
+    int rate, channels, bitRate;
+    uint8_t second;
+    int sideBytes;
+  } cases[] = {{44100, 2, 128000, 0xFB, 32}, {22050, 2, 64000, 0xF3, 17},
+               {8000, 2, 16000, 0xE3, 17}, {48000, 1, 64000, 0xFB, 17},
+               {16000, 1, 32000, 0xF3, 9}};
+  for (const Case& c : cases) {
+    coretest::Signal sig;
+    sig.channels = c.channels;
+    sig.samples.assign(c.rate / 2 * c.channels, 0.0f);
+    for (size_t i = 0; i < sig.samples.size(); ++i) sig.samples[i] = 8000.0f * std::sin(0.05f * i);
+    std::vector<uint8_t> mp3;
+    ASSERT_TRUE(coretest::Encode(coretest::Settings(c.rate, c.channels, c.bitRate), sig, true, &mp3));
+    ASSERT_GE(mp3.size(), 4u);
+    EXPECT_EQ(mp3[0], 0xFF);
+    EXPECT_EQ(mp3[1], c.second) << c.rate;
+    std::vector<Header> frames;
+    ASSERT_TRUE(coretest::ParseFrames(mp3, &frames)) << c.rate;
+    for (const Header& h : frames) EXPECT_EQ(h.mode, c.channels == 1 ? 3 : 1);
+  }
+}
+
+TEST(Mp3EncCoreFormat, CrcProtectedStreamsCarryTheRightChecksums) {
+  kestrune::testing::TempDir dir;
+  for (int rate : {44100, 24000, 11025}) {
+    for (int channels : {1, 2}) {
+      Mp3sEncSettings s = coretest::Settings(rate, channels, channels * 32000);
+      s.crcProtection = 1;
+      s.privateBit = 1;
+      s.copyrightBit = 1;
+      s.originalBit = 1;
+      coretest::Signal sig;
+      sig.channels = channels;
+      uint32_t seed = 7;
+      for (int i = 0; i < rate * channels; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        sig.samples.push_back(static_cast<float>(static_cast<int32_t>(seed) >> 18));
+      }
+      std::vector<uint8_t> mp3;
+      ASSERT_TRUE(coretest::Encode(s, sig, true, &mp3));
+      std::vector<Header> frames;
+      ASSERT_TRUE(coretest::ParseFrames(mp3, &frames));
+      size_t pos = 0;
+      const bool mpeg1 = rate > 24000;
+      const size_t side = mpeg1 ? (channels == 1 ? 17 : 32) : (channels == 1 ? 9 : 17);
+      for (const Header& h : frames) {
+        EXPECT_EQ(h.protection, 0);
+        EXPECT_EQ(mp3[pos + 2] & 1, 1);     // private bit
+        EXPECT_EQ(mp3[pos + 3] & 0x0C, 0x0C);  // copyright, original
+        uint16_t crc = Crc16(&mp3[pos + 2], 2, 0xFFFF);
+        crc = Crc16(&mp3[pos + 6], side, crc);
+        EXPECT_EQ(mp3[pos + 4], crc >> 8);
+        EXPECT_EQ(mp3[pos + 5], crc & 0xFF);
+        pos += static_cast<size_t>(h.bytes);
+      }
+      const std::string path = dir / ("crc" + std::to_string(rate) + "_" + std::to_string(channels) + ".mp3");
+      coretest::WriteFile(path, mp3);
+      EXPECT_EQ(coretest::DecoderComplaints(path, dir.str(), true), "") << rate << " " << channels;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mp3enc
