@@ -93,6 +93,47 @@ std::string MakeUniqueFileName(const std::string& prefix, const std::string& suf
   return std::string();
 }
 
+bool FileFinder::First(const std::string& given) {
+  Close();
+  const std::string pattern = given.empty() ? "*.*" : given;
+  if (pattern.size() >= 260) {
+    platform::SetLastError(36);  // ENAMETOOLONG
+    return false;
+  }
+  platform::FoundFile found;
+  platform::FindHandle* handle = platform::FindFirstFile(pattern, &found);
+  if (!handle) return false;
+  const std::string full = GetFullPath(pattern);
+  const size_t separator = LastSeparator(full);
+  if (full.empty() || separator == std::string::npos) {
+    platform::FindClose(handle);
+    platform::SetLastError(22);  // EINVAL: the name cannot be formed
+    return false;
+  }
+  handle_ = handle;
+  directory_ = full.substr(0, separator + 1);
+  name_ = found.name;
+  attributes_ = found.attributes;
+  return true;
+}
+
+bool FileFinder::Next() {
+  if (!handle_) return false;
+  platform::FoundFile found;
+  if (!platform::FindNextFile(handle_, &found)) return false;
+  name_ = found.name;
+  attributes_ = found.attributes;
+  return true;
+}
+
+void FileFinder::Close() {
+  platform::FindClose(handle_);
+  handle_ = nullptr;
+  directory_.clear();
+  name_.clear();
+  attributes_ = 0;
+}
+
 uint32_t GetFileAttributes(const std::string& path) { return platform::GetFileAttributes(path); }
 
 bool IsExistingFile(const std::string& path) {

@@ -57,9 +57,9 @@ AudioRange FindAudio(std::FILE* in) {
 
 bool WriteSamples(std::FILE* out, const int16_t* samples, size_t count) {
   unsigned char bytes[2 * kMp3sDecMaxOutputFloats];
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < count; ++i) {  // little-endian whatever the machine
     const uint16_t v = static_cast<uint16_t>(samples[i]);
-    bytes[2 * i] = static_cast<unsigned char>(v & 0xFF);
+    bytes[2 * i] = static_cast<unsigned char>(v);
     bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
   }
   return std::fwrite(bytes, 1, 2 * count, out) == 2 * count;
@@ -68,9 +68,13 @@ bool WriteSamples(std::FILE* out, const int16_t* samples, size_t count) {
 }  // namespace
 
 void FloatToPcm16(int16_t* destination, const float* source, size_t count) {
+  // Adding and removing 1.5 * 2^23 leaves a float of magnitude below 2^22
+  // rounded to an integer by the hardware's default mode: to nearest, ties
+  // to even.
+  constexpr float kRounder = 12582912.0f;
   for (size_t i = 0; i < count; ++i) {
-    const double v = std::clamp(static_cast<double>(source[i]) * 32768.0, -32768.0, 32767.0);
-    destination[i] = static_cast<int16_t>(std::nearbyint(v));  // the default mode rounds ties to even
+    const float shifted = std::clamp(source[i] * 32768.0f, -32768.0f, 32767.0f) + kRounder;
+    destination[i] = static_cast<int16_t>(shifted - kRounder);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "mp3dec/bitstream.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace mp3dec {
 
@@ -45,6 +46,15 @@ void InputBitstream::Skip(size_t bits) {
 }
 
 void InputBitstream::CopyBytes(size_t offsetBits, uint8_t* out, size_t count) const {
+  const size_t start = readPos_ + offsetBits;
+  if ((start & 7) == 0 && offsetBits + count * 8 <= validBits_) {
+    // Byte-aligned and valid: plain copy across the ring's end.
+    const size_t first = (start >> 3) & (size_ - 1);
+    const size_t head = std::min(count, size_ - first);
+    std::memcpy(out, buffer_.data() + first, head);
+    std::memcpy(out + head, buffer_.data(), count - head);
+    return;
+  }
   for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(Peek(offsetBits + i * 8, 8));
 }
 

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace mp3dec {
@@ -23,7 +25,8 @@ class BitReader {
     const size_t byte = pos_ >> 3;
     uint64_t v = 0;
     if (byte + 8 <= size_) {
-      for (size_t i = 0; i < 8; ++i) v = (v << 8) | data_[byte + i];
+      std::memcpy(&v, data_ + byte, 8);
+      v = FromBigEndian(v);
     } else {
       for (size_t i = 0; i < 8; ++i) v = (v << 8) | (byte + i < size_ ? data_[byte + i] : 0u);
     }
@@ -44,6 +47,19 @@ class BitReader {
   bool Overrun() const { return pos_ > limitBits_; }
 
  private:
+  static uint64_t FromBigEndian(uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+#if defined(__GNUC__) || defined(__clang__)
+      return __builtin_bswap64(v);
+#else
+      uint64_t r = 0;
+      for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFF);
+      return r;
+#endif
+    }
+    return v;
+  }
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t limitBits_ = 0;

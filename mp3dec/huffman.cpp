@@ -8,22 +8,18 @@
 namespace mp3dec {
 namespace {
 
-// Walks a code tree two bits at a time over a 32-bit window of the stream;
-// at a leaf the reader moves exactly the code's length past its start.
-inline uint32_t DecodeCode(BitReader& r, const uint32_t* nodes) {
+// Walks a code tree two bits at a time over a 32-bit window of the stream,
+// the first four steps through the tree's byte table; at a leaf the reader
+// moves exactly the code's length past its start.
+inline uint32_t DecodeCode(BitReader& r, const HuffmanTree& tree) {
   const uint32_t window = r.Peek32();
-  uint32_t node = 0;
-  for (int used = 0; used <= 30; used += 2) {
-    const uint32_t e = nodes[node * 4 + ((window >> (30 - used)) & 3)];
-    const uint32_t length = (e >> 8) & 0xFF;
-    if (length != 0) {
-      r.Skip(length);
-      return e & 0xFF;
-    }
-    node = e >> 16;
+  uint32_t e = tree.firstByte[window >> 24];
+  for (int used = 8; (e & 0xFF00) == 0 && used <= 30; used += 2) {
+    e = tree.nodes[(e >> 16) * 4 + ((window >> (30 - used)) & 3)];
   }
-  r.Skip(32);  // unreachable with the standard's trees (codes are at most 19 bits)
-  return 0;
+  const uint32_t length = (e >> 8) & 0xFF;
+  r.Skip(length != 0 ? length : 32);  // 0: unreachable with the standard's trees
+  return e & 0xFF;
 }
 
 struct Regions {
@@ -71,7 +67,7 @@ int DecodeSpectrum(BitReader& r, size_t endBit, const GranuleInfo& g, const Fram
       continue;
     }
     for (; line < end; line += 2) {
-      const uint32_t pair = DecodeCode(r, tree.nodes);
+      const uint32_t pair = DecodeCode(r, tree);
       int32_t x = static_cast<int32_t>(pair >> 4);
       int32_t y = static_cast<int32_t>(pair & 15);
       if (tree.linbits != 0 && x == 15) x += static_cast<int32_t>(r.Read(tree.linbits));
@@ -84,7 +80,7 @@ int DecodeSpectrum(BitReader& r, size_t endBit, const GranuleInfo& g, const Fram
     }
   }
   // Count1 quadruples while bits remain; one that crosses endBit is dropped.
-  const uint32_t* quadTree = kHuffmanTrees[32 + g.count1Table].nodes;
+  const HuffmanTree& quadTree = kHuffmanTrees[32 + g.count1Table];
   while (line <= 572 && r.Position() < endBit) {
     const uint32_t q = DecodeCode(r, quadTree);
     int32_t v[4] = {static_cast<int32_t>((q >> 3) & 1), static_cast<int32_t>((q >> 2) & 1),

@@ -234,6 +234,24 @@ constexpr Tree<Capacity> BuildTree(const uint8_t (&lengths)[N], const uint16_t (
   return t;
 }
 
+// Entries of the tree after walking the 8 bits of every byte value: a leaf
+// (code length at most 8) or a reference to the node reached.
+template <size_t Capacity>
+constexpr std::array<uint32_t, 256> BuildFirstByte(const Tree<Capacity>& t) {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t prefix = 0; prefix < 256; ++prefix) {
+    uint32_t node = 0;
+    uint32_t entry = 0;
+    for (int step = 0; step < 4; ++step) {
+      entry = t.nodes[node * 4 + ((prefix >> (6 - 2 * step)) & 3)];
+      if ((entry & 0xFF00) != 0) break;
+      node = entry >> 16;
+    }
+    table[prefix] = entry;
+  }
+  return table;
+}
+
 constexpr auto kTree1 = BuildTree<8>(kLen1, kCode1, 2);
 constexpr auto kTree2 = BuildTree<16>(kLen2, kCode2, 3);
 constexpr auto kTree3 = BuildTree<16>(kLen3, kCode3, 3);
@@ -252,6 +270,27 @@ constexpr auto kTree24 = BuildTree<512>(kLen24, kCode24, 16);
 constexpr auto kTreeA = BuildTree<16>(kLenA, kCodeA, 0);
 constexpr auto kTreeB = BuildTree<16>(kLenB, kCodeB, 0);
 
+constexpr auto kFirst1 = BuildFirstByte(kTree1);
+constexpr auto kFirst2 = BuildFirstByte(kTree2);
+constexpr auto kFirst3 = BuildFirstByte(kTree3);
+constexpr auto kFirst5 = BuildFirstByte(kTree5);
+constexpr auto kFirst6 = BuildFirstByte(kTree6);
+constexpr auto kFirst7 = BuildFirstByte(kTree7);
+constexpr auto kFirst8 = BuildFirstByte(kTree8);
+constexpr auto kFirst9 = BuildFirstByte(kTree9);
+constexpr auto kFirst10 = BuildFirstByte(kTree10);
+constexpr auto kFirst11 = BuildFirstByte(kTree11);
+constexpr auto kFirst12 = BuildFirstByte(kTree12);
+constexpr auto kFirst13 = BuildFirstByte(kTree13);
+constexpr auto kFirst15 = BuildFirstByte(kTree15);
+constexpr auto kFirst16 = BuildFirstByte(kTree16);
+constexpr auto kFirst24 = BuildFirstByte(kTree24);
+constexpr auto kFirstA = BuildFirstByte(kTreeA);
+constexpr auto kFirstB = BuildFirstByte(kTreeB);
+// Table 1's "1" (0,0) fills the upper half of the byte table.
+static_assert(kFirst1[0x80] == Leaf(1, 0x00) && kFirst1[0xFF] == Leaf(1, 0x00));
+static_assert(kFirstB[0x00] == Leaf(4, 15));
+
 static_assert(kTree1.complete && kTree2.complete && kTree3.complete && kTree5.complete && kTree6.complete);
 static_assert(kTree7.complete && kTree8.complete && kTree9.complete && kTree10.complete);
 static_assert(kTree11.complete && kTree12.complete && kTree13.complete && kTree15.complete);
@@ -267,40 +306,40 @@ static_assert(kTreeA.nodes[2] == Leaf(1, 0) && kTreeA.nodes[3] == Leaf(1, 0));
 
 // Linbits of tables 16..23 and 24..31: ISO/IEC 11172-3 Table B.7.
 constexpr HuffmanTree kHuffmanTrees[34] = {
-    {nullptr, 0},
-    {kTree1.nodes.data(), 0},
-    {kTree2.nodes.data(), 0},
-    {kTree3.nodes.data(), 0},
-    {nullptr, 0},  // table 4 is not used
-    {kTree5.nodes.data(), 0},
-    {kTree6.nodes.data(), 0},
-    {kTree7.nodes.data(), 0},
-    {kTree8.nodes.data(), 0},
-    {kTree9.nodes.data(), 0},
-    {kTree10.nodes.data(), 0},
-    {kTree11.nodes.data(), 0},
-    {kTree12.nodes.data(), 0},
-    {kTree13.nodes.data(), 0},
-    {nullptr, 0},  // table 14 is not used
-    {kTree15.nodes.data(), 0},
-    {kTree16.nodes.data(), 1},
-    {kTree16.nodes.data(), 2},
-    {kTree16.nodes.data(), 3},
-    {kTree16.nodes.data(), 4},
-    {kTree16.nodes.data(), 6},
-    {kTree16.nodes.data(), 8},
-    {kTree16.nodes.data(), 10},
-    {kTree16.nodes.data(), 13},
-    {kTree24.nodes.data(), 4},
-    {kTree24.nodes.data(), 5},
-    {kTree24.nodes.data(), 6},
-    {kTree24.nodes.data(), 7},
-    {kTree24.nodes.data(), 8},
-    {kTree24.nodes.data(), 9},
-    {kTree24.nodes.data(), 11},
-    {kTree24.nodes.data(), 13},
-    {kTreeA.nodes.data(), 0},
-    {kTreeB.nodes.data(), 0},
+    {nullptr, 0, nullptr},
+    {kTree1.nodes.data(), 0, kFirst1.data()},
+    {kTree2.nodes.data(), 0, kFirst2.data()},
+    {kTree3.nodes.data(), 0, kFirst3.data()},
+    {nullptr, 0, nullptr},  // table 4 is not used
+    {kTree5.nodes.data(), 0, kFirst5.data()},
+    {kTree6.nodes.data(), 0, kFirst6.data()},
+    {kTree7.nodes.data(), 0, kFirst7.data()},
+    {kTree8.nodes.data(), 0, kFirst8.data()},
+    {kTree9.nodes.data(), 0, kFirst9.data()},
+    {kTree10.nodes.data(), 0, kFirst10.data()},
+    {kTree11.nodes.data(), 0, kFirst11.data()},
+    {kTree12.nodes.data(), 0, kFirst12.data()},
+    {kTree13.nodes.data(), 0, kFirst13.data()},
+    {nullptr, 0, nullptr},  // table 14 is not used
+    {kTree15.nodes.data(), 0, kFirst15.data()},
+    {kTree16.nodes.data(), 1, kFirst16.data()},
+    {kTree16.nodes.data(), 2, kFirst16.data()},
+    {kTree16.nodes.data(), 3, kFirst16.data()},
+    {kTree16.nodes.data(), 4, kFirst16.data()},
+    {kTree16.nodes.data(), 6, kFirst16.data()},
+    {kTree16.nodes.data(), 8, kFirst16.data()},
+    {kTree16.nodes.data(), 10, kFirst16.data()},
+    {kTree16.nodes.data(), 13, kFirst16.data()},
+    {kTree24.nodes.data(), 4, kFirst24.data()},
+    {kTree24.nodes.data(), 5, kFirst24.data()},
+    {kTree24.nodes.data(), 6, kFirst24.data()},
+    {kTree24.nodes.data(), 7, kFirst24.data()},
+    {kTree24.nodes.data(), 8, kFirst24.data()},
+    {kTree24.nodes.data(), 9, kFirst24.data()},
+    {kTree24.nodes.data(), 11, kFirst24.data()},
+    {kTree24.nodes.data(), 13, kFirst24.data()},
+    {kTreeA.nodes.data(), 0, kFirstA.data()},
+    {kTreeB.nodes.data(), 0, kFirstB.data()},
 };
 static_assert(kHuffmanTrees[23].linbits == 13 && kHuffmanTrees[24].linbits == 4);
 

@@ -13,12 +13,15 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// The IMDCT of ISO/IEC 11172-3 2.4.3.4.10.2 with its window folded in:
-// long[type][i][k] = w_type(i) * cos(pi/72 * (2i + 1 + 18)(2k + 1)) for the
-// 36-point transform, short[i][k] = w(i) * cos(pi/24 * (2i + 1 + 6)(2k + 1))
-// for the 12-point one.
+// The 36-point IMDCT of ISO/IEC 11172-3 2.4.3.4.10.2,
+// x[i] = sum_k X[k] cos(pi/72 (2i + 19)(2k + 1)), has only 18 distinct
+// outputs: x[17 - i] = -x[i] (i = 0..8) and x[53 - i] = x[i] (i = 18..26).
+// basis[k][r] holds the cosines of the distinct outputs r = 0..8 (x[0..8])
+// and r = 9..17 (x[18..26]); the windows are applied afterwards. The short
+// table folds the window of the 12-point transform into its cosines.
 struct ImdctTables {
-  float longWindowed[4][36][18];
+  float basis[18][18];
+  float window[4][36];
   float shortWindowed[12][6];
 };
 
@@ -42,13 +45,14 @@ double LongWindow(int type, int i) {
 
 ImdctTables MakeImdctTables() {
   ImdctTables t{};
-  for (int type = 0; type < 4; ++type) {
-    for (int i = 0; i < 36; ++i) {
-      for (int k = 0; k < 18; ++k) {
-        t.longWindowed[type][i][k] = static_cast<float>(
-            LongWindow(type, i) * std::cos(kPi / 72.0 * (2 * i + 1 + 18) * (2 * k + 1)));
-      }
+  for (int k = 0; k < 18; ++k) {
+    for (int r = 0; r < 18; ++r) {
+      const int i = r < 9 ? r : r + 9;
+      t.basis[k][r] = static_cast<float>(std::cos(kPi / 72.0 * (2 * i + 19) * (2 * k + 1)));
     }
+  }
+  for (int type = 0; type < 4; ++type) {
+    for (int i = 0; i < 36; ++i) t.window[type][i] = static_cast<float>(LongWindow(type, i));
   }
   for (int i = 0; i < 12; ++i) {
     for (int k = 0; k < 6; ++k) {
@@ -62,16 +66,20 @@ ImdctTables MakeImdctTables() {
 const ImdctTables kImdct = MakeImdctTables();
 
 void LongImdct(const float* in, int type, float* overlap, float* out) {
-  const auto& table = kImdct.longWindowed[type];
-  float z[36];
-  for (int i = 0; i < 36; ++i) {
-    float sum = 0.0f;
-    for (int k = 0; k < 18; ++k) sum += table[i][k] * in[k];
-    z[i] = sum;
+  float u[18] = {};
+  for (int k = 0; k < 18; ++k) {
+    const float xk = in[k];
+    const float* row = kImdct.basis[k];
+    for (int r = 0; r < 18; ++r) u[r] += row[r] * xk;
   }
-  for (int i = 0; i < 18; ++i) {
-    out[i] = z[i] + overlap[i];
-    overlap[i] = z[i + 18];
+  const float* w = kImdct.window[type];
+  for (int i = 0; i < 9; ++i) {
+    out[i] = overlap[i] + w[i] * u[i];
+    out[17 - i] = overlap[17 - i] - w[17 - i] * u[i];
+  }
+  for (int i = 0; i < 9; ++i) {
+    overlap[i] = w[18 + i] * u[9 + i];
+    overlap[17 - i] = w[35 - i] * u[9 + i];
   }
 }
 

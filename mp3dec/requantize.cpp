@@ -42,9 +42,7 @@ inline void ScaleBand(const int32_t* values, float* out, int begin, int end, int
     return;
   }
   const double gain = kTables.gain[index];
-  for (int k = begin; k < end; ++k) {
-    out[k] = values[k] == 0 ? 0.0f : static_cast<float>(Power43(values[k]) * gain);
-  }
+  for (int k = begin; k < end; ++k) out[k] = static_cast<float>(Power43(values[k]) * gain);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "mp3dec/synthesis.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -9,31 +10,64 @@
 namespace mp3dec {
 namespace {
 
-struct CosTable {
-  float c[32][32];
+// Factors of the DCT-II recursion below: 1 / (2 cos(pi (2k+1) / (2N))) for
+// N = 32, 16, 8, 4, 2 stored one after the other (16 + 8 + 4 + 2 + 1).
+struct DctFactors {
+  std::array<float, 31> f;
+  static constexpr int Offset(int n) { return n == 32 ? 0 : n == 16 ? 16 : n == 8 ? 24 : n == 4 ? 28 : 30; }
 };
 
-CosTable MakeCosTable() {
-  CosTable t{};
-  for (int m = 0; m < 32; ++m) {
-    for (int k = 0; k < 32; ++k) {
-      t.c[m][k] = static_cast<float>(std::cos(m * (2 * k + 1) * std::numbers::pi / 64.0));
+DctFactors MakeDctFactors() {
+  DctFactors t{};
+  for (int n = 32; n >= 2; n /= 2) {
+    for (int k = 0; k < n / 2; ++k) {
+      t.f[DctFactors::Offset(n) + k] =
+          static_cast<float>(0.5 / std::cos(std::numbers::pi * (2 * k + 1) / (2.0 * n)));
     }
   }
   return t;
 }
 
-const CosTable kCos = MakeCosTable();
+const DctFactors kDct = MakeDctFactors();
+
+// Unnormalised DCT-II of N points, X[m] = sum_k s[k] cos(pi m (2k+1) / 2N),
+// by B. G. Lee's recursion: with a[k] = s[k] + s[N-1-k] and
+// b[k] = (s[k] - s[N-1-k]) / (2 cos(pi (2k+1) / 2N)), the even outputs are
+// the N/2-point transform of a and the odd ones X[2m+1] = B[m] + B[m+1] of
+// the transform B of b.
+#if defined(__GNUC__) || defined(__clang__)
+#define MP3DEC_FLATTEN __attribute__((flatten))
+#else
+#define MP3DEC_FLATTEN
+#endif
+
+template <int N>
+void Dct(const float* s, float* x) {
+  if constexpr (N == 1) {
+    x[0] = s[0];
+  } else {
+    constexpr int H = N / 2;
+    float a[H], b[H], ta[H], tb[H];
+    const float* factor = kDct.f.data() + DctFactors::Offset(N);
+    for (int k = 0; k < H; ++k) {
+      a[k] = s[k] + s[N - 1 - k];
+      b[k] = (s[k] - s[N - 1 - k]) * factor[k];
+    }
+    Dct<H>(a, ta);
+    Dct<H>(b, tb);
+    for (int m = 0; m < H - 1; ++m) {
+      x[2 * m] = ta[m];
+      x[2 * m + 1] = tb[m] + tb[m + 1];
+    }
+    x[N - 2] = ta[H - 1];
+    x[N - 1] = tb[H - 1];
+  }
+}
 
 }  // namespace
 
-void Dct32(const float s[32], float x[32]) {
-  for (int m = 0; m < 32; ++m) {
-    float sum = 0.0f;
-    for (int k = 0; k < 32; ++k) sum += kCos.c[m][k] * s[k];
-    x[m] = sum;
-  }
-}
+// Flattened: the recursion's levels are inlined into one function.
+MP3DEC_FLATTEN void Dct32(const float s[32], float x[32]) { Dct<32>(s, x); }
 
 void SynthesisFilter::Reset() {
   std::memset(fifo_, 0, sizeof fifo_);
@@ -45,27 +79,32 @@ void SynthesisFilter::SynthesiseGranule(const float subbands[18][32], float* pcm
 }
 
 void SynthesisFilter::SynthesiseSlot(const float* subbands, float* pcm, size_t stride) {
-  // V[i] = sum_k S[k] cos((16 + i)(2k + 1) pi / 64), i = 0..63, expressed
-  // through x[m] = DCT of S: V[i] = x[i + 16] (i <= 15), 0 (i = 16),
-  // -x[48 - i] (17..47), -x[i - 48] (48..63).
+  // V[i] = sum_k S[k] cos((16 + i)(2k + 1) pi / 64), i = 0..63, from the
+  // DCT x of S: V[i] = x[i + 16] (i < 16), 0 (i = 16), -x[48 - i] (17..47),
+  // -x[i - 48] (48..63).
   position_ = (position_ - 64) & 1023;
   float x[32];
   Dct32(subbands, x);
-  float* v = fifo_;
-  const int p = position_;
-  for (int i = 0; i < 16; ++i) v[(p + i) & 1023] = x[i + 16];
-  v[(p + 16) & 1023] = 0.0f;
-  for (int i = 17; i < 48; ++i) v[(p + i) & 1023] = -x[48 - i];
-  for (int i = 48; i < 64; ++i) v[(p + i) & 1023] = -x[i - 48];
+  float v[64];
+  for (int i = 0; i < 16; ++i) v[i] = x[i + 16];
+  v[16] = 0.0f;
+  for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
+  for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
+  std::memcpy(fifo_ + position_, v, sizeof v);
+  std::memcpy(fifo_ + position_ + 1024, v, sizeof v);
+
+  // out[j] = sum over i = 0..7 of V[128i + j] D[64i + j] + V[128i + 96 + j] D[64i + 32 + j].
+  const float* fifo = fifo_ + position_;
   const float* d = kSynthesisWindow.data();
-  for (int j = 0; j < 32; ++j) {
-    float sum = 0.0f;
-    for (int i = 0; i < 8; ++i) {
-      sum += v[(p + 128 * i + j) & 1023] * d[64 * i + j];
-      sum += v[(p + 128 * i + 96 + j) & 1023] * d[64 * i + 32 + j];
-    }
-    pcm[static_cast<size_t>(j) * stride] = sum * (1.0f / 32768.0f);
+  float sum[32] = {};
+  for (int i = 0; i < 8; ++i) {
+    const float* lo = fifo + 128 * i;
+    const float* hi = lo + 96;
+    const float* dlo = d + 64 * i;
+    const float* dhi = dlo + 32;
+    for (int j = 0; j < 32; ++j) sum[j] += lo[j] * dlo[j] + hi[j] * dhi[j];
   }
+  for (int j = 0; j < 32; ++j) pcm[static_cast<size_t>(j) * stride] = sum[j] * (1.0f / 32768.0f);
 }
 
 }  // namespace mp3dec

@@ -18,7 +18,10 @@ class SynthesisFilter {
  private:
   void SynthesiseSlot(const float* subbands, float* pcm, size_t stride);
 
-  float fifo_[1024] = {};
+  // The FIFO V of the standard, newest slot first from position_, stored
+  // twice (at position_ and position_ + 1024) so that the window reads one
+  // contiguous run of 1024 values.
+  float fifo_[2048] = {};
   int position_ = 0;
 };
 

@@ -36,6 +36,9 @@ extern const uint8_t kLsfPartitionBands[6][3][4];
 struct HuffmanTree {
   const uint32_t* nodes;  // nullptr: the table decodes to zeros
   int linbits;
+  // The tree walked four steps ahead for every 8-bit prefix: a leaf entry
+  // for codes of at most 8 bits, else the node reached after 8 bits.
+  const uint32_t* firstByte;
 };
 // Big-value tables 0..31 and the count1 tables A (32) and B (33).
 extern const HuffmanTree kHuffmanTrees[34];

@@ -28,6 +28,9 @@ namespace mp3enc {
 namespace {
 
 constexpr int kInputDelay = 144;
+constexpr float kPeWeight = 1.5f;
+constexpr double kVbrFloor = 0.9;    // of the level's nominal bits per granule
+constexpr double kVbrCeiling = 2.0;  // likewise
 constexpr int kHistory = 4 * 576;  // analysis samples kept for the psychoacoustic model
 
 struct ChannelState {
@@ -72,6 +75,22 @@ class CoreImpl final : public Core {
 
   bool Init() {
     if (!settings_.vbr && !rate_.InitConstant()) return false;
+    if (settings_.vbr) {
+      // Nominal stereo rate of the quality level (192, 160, 140, 128 and 96
+      // kbit/s at 100, 80, 60, 50 and 40), per granule and channel.
+      const double q = std::clamp(settings_.vbrQuality, 0, 100);
+      const double kbps = q >= 80 ? 160.0 + (q - 80.0) * 1.6
+                        : q >= 60 ? 140.0 + (q - 60.0)
+                        : q >= 50 ? 128.0 + (q - 50.0) * 1.2
+                        : q >= 40 ? 96.0 + (q - 40.0) * 3.2
+                                  : 96.0 * (0.5 + q / 80.0);
+      const FrameFormat& f = formatter_.Format();
+      const double perChannel = kbps * 1000.0 / 2.0;
+      const double granuleBits = perChannel * 576.0 / f.sampleRate -
+                                 static_cast<double>(f.overheadBits) / f.granules / channels_;
+      vbrFloorBits_ = static_cast<int>(std::max(0.0, kVbrFloor * granuleBits));
+      vbrCeilingBits_ = static_cast<int>(std::max(0.0, kVbrCeiling * granuleBits));
+    }
     return true;
   }
 
@@ -329,8 +348,11 @@ class CoreImpl final : public Core {
       const int available = slot + 8 * fill;
       const int meanBits = slot / f.granules;
       for (int gr = 0; gr < f.granules; ++gr) {
+        // Perceptual entropy underestimates what transients and dense
+        // spectra need; weigh it up before lending reservoir bits.
+        const float demand[2] = {pe[gr][0] * kPeWeight, pe[gr][1] * kPeWeight};
         int targets[2];
-        RateControl::GranuleTargets(meanBits, resv, resvMax, pe[gr], channels_, targets);
+        RateControl::GranuleTargets(meanBits, resv, resvMax, demand, channels_, targets);
         int granuleUsed = 0;
         for (int ch = 0; ch < channels_; ++ch) {
           const int cap = std::min({4095, targets[ch], available - used});
@@ -350,7 +372,13 @@ class CoreImpl final : public Core {
           const int remainingGc = (f.granules - gr) * channels_ - ch;
           const int share = (available - used) / std::max(1, remainingGc);
           const int cap = std::min(4095, std::max(share, (available - used) * 2 / 3));
-          quant_[gr][ch]->SearchForNoise(std::max(std::min(cap, available - used), 0));
+          const int hardCap =
+              std::max(std::min({cap, available - used, vbrCeilingBits_}), 0);
+          quant_[gr][ch]->SearchForNoise(hardCap);
+          // The noise target alone under-spends on very tonal material:
+          // keep a floor of a share of the level's nominal rate.
+          const int floor = std::min(hardCap, vbrFloorBits_);
+          if (quant_[gr][ch]->Bits() < floor) quant_[gr][ch]->SearchForBits(floor);
           used += quant_[gr][ch]->Bits();
         }
       }
@@ -424,7 +452,7 @@ class CoreImpl final : public Core {
   }
 
   Mp3sEncSettings settings_;
-  const Kernels& kernels_;
+  [[maybe_unused]] const Kernels& kernels_;  // kept for the stages added next
   FrameFormatter formatter_;
   Mdct mdct_;
   QuantTables tables_;
@@ -443,6 +471,8 @@ class CoreImpl final : public Core {
   bool lastAttack_ = false;
   bool draining_ = false;
   bool failed_ = false;
+  int vbrFloorBits_ = 0;
+  int vbrCeilingBits_ = 4095;
   std::vector<uint8_t> output_;
 };
 

@@ -17,7 +17,7 @@ inline constexpr int kShortFft = 256;
 // Signal-to-mask ratios (dB) for tonal and noise-like maskers.
 inline constexpr float kTonalSnr = 14.0f;
 inline constexpr float kNoiseSnr = 5.0f;
-inline constexpr float kShortSnr = 7.0f;
+inline constexpr float kShortSnr = 16.0f;
 
 struct PsyOutput {
   float longRatio[22];      // allowed distortion / energy, long bands

@@ -405,8 +405,10 @@ void Quantizer::SearchForNoise(int maxBits) {
   int coarsest = -1000;
   for (int b = 0; b < layout_.count; ++b) {
     const int n = layout_.end[b] - layout_.start[b];
-    if (peak34_[b] <= 0.0f) {
-      bandStep[b] = 1000;
+    double energy = 0.0;
+    for (int i = layout_.start[b]; i < layout_.end[b]; ++i) energy += xr_[i] * xr_[i];
+    if (peak34_[b] <= 0.0f || energy <= xmin_[b]) {
+      bandStep[b] = 1000;  // the band may vanish at any step
       continue;
     }
     // Start from the step that puts the peak near 1 and walk down.
@@ -431,6 +433,17 @@ void Quantizer::SearchForNoise(int maxBits) {
   // one is kept.
   for (int b = 0; b < layout_.count; ++b) {
     if (bandStep[b] < 1000) coarsest = std::max(coarsest, bandStep[b]);
+  }
+  if (coarsest == -1000) {
+    // Every band may vanish: code nothing.
+    state_ = State{};
+    state_.globalGain = 255;
+    if (Quantize(state_)) {
+      part2_ = 0;
+      compress_ = 0;
+      huffmanBits_ = CountHuffman(false);
+      if (huffmanBits_ <= maxBits) return;
+    }
   }
   State bestState{};
   int bestBits = 1 << 30;

@@ -79,7 +79,7 @@ void RateControl::GranuleTargets(int meanBits, int resvBits, int resvMax, const 
 }
 
 float VbrNoiseOffset(int quality) {
-  return (65.0f - static_cast<float>(std::clamp(quality, 0, 100))) * 0.12f;
+  return -0.2f * static_cast<float>(std::clamp(quality, 0, 100));
 }
 
 }  // namespace mp3enc

@@ -46,6 +46,19 @@ bool GetLongPathName(const std::string& path, std::string* longPath);
 std::string GetTempPath();        // with a trailing separator
 std::string GetModuleFileName();  // the running program's own file
 bool IsPathSeparator(char c);     // '/' on POSIX
+
+// Directory enumeration. pattern: a folder path and a file name with the
+// wildcards "*" and "?" ("*.*" matches every name). The entries "." and
+// ".." are not reported. Null when nothing matches or the folder cannot be
+// read (last error set).
+struct FindHandle;
+struct FoundFile {
+  std::string name;
+  uint32_t attributes = 0;
+};
+FindHandle* FindFirstFile(const std::string& pattern, FoundFile* found);
+bool FindNextFile(FindHandle* handle, FoundFile* found);  // false at the end
+void FindClose(FindHandle* handle);
 inline constexpr char kPathSeparator = '/';
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "app/message_catalog.h"
+#include "base/exception.h"
+#include "tests/support/recording_ui.h"
 #include "tests/base/worker_body.h"
 #include "tests/support/temp_dir.h"
 
@@ -104,6 +106,34 @@ TEST(Runner, RefusedStartPrintsTheTranslatedMessageOnly) {
   EXPECT_EQ(console, "The cda file was not able to be converted into the wav file.");
   EXPECT_TRUE(busy.IsRunning());
   release = true;
+}
+
+TEST(Runner, AFaultingBodyIsReportedAndTheRunnerWaitsForTheBox) {
+  testing::RecordingUserInterface ui;
+  std::atomic<bool> boxOpen{false};
+  std::atomic<bool> closeBox{false};
+  ui.whileOpen = [&] {
+    boxOpen = true;
+    while (!closeBox) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  BodyConversion faulting([](ConversionJob&) { RaiseFault(kHresultInvalidArgument); });
+  std::atomic<bool> returned{false};
+  std::string console;
+  std::thread runner([&] {
+    EXPECT_FALSE(RunConversion(faulting, [&](const std::string& text) { console += text; }));
+    returned = true;
+  });
+  while (!boxOpen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(returned);
+  closeBox = true;
+  runner.join();
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(console.substr(0, 15), "Kestrune 0.1.0\n");
+  const auto boxes = ui.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Exception");
+  EXPECT_EQ(boxes[0].text.substr(0, 20), "OS error occurred.\r\n");
 }
 
 }  // namespace

@@ -130,3 +130,45 @@ TEST(Paths, SplitPathAndAttributes) {
 
 }  // namespace
 }  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(Paths, FileFinderListsMatchesWithTheirFolder) {
+  testing::TempDir dir;
+  for (const char* name : {"a.wav", "b.WAV", "c.csv", "noext"}) std::ofstream(dir / name) << "x";
+  fs::create_directory(dir / "sub.wav");
+
+  FileFinder finder;
+  std::set<std::string> names;
+  ASSERT_TRUE(finder.First(dir / "*.wav"));
+  EXPECT_EQ(finder.Directory(), dir.str() + "/");
+  do {
+    names.insert(finder.Name() + (finder.IsDirectory() ? "/" : ""));
+    EXPECT_TRUE(fs::exists(finder.FullPath()));
+  } while (finder.Next());
+  EXPECT_EQ(names, (std::set<std::string>{"a.wav", "sub.wav/"}));
+  EXPECT_FALSE(finder.Next());
+
+  // An empty pattern is "*.*": every name in the current folder, also
+  // names without a dot.
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir.path());
+  names.clear();
+  ASSERT_TRUE(finder.First(""));
+  EXPECT_EQ(finder.Directory(), dir.str() + "/");
+  do names.insert(finder.Name()); while (finder.Next());
+  fs::current_path(cwd);
+  EXPECT_EQ(names, (std::set<std::string>{"a.wav", "b.WAV", "c.csv", "noext", "sub.wav"}));
+
+  EXPECT_TRUE(finder.First(dir / "?.csv"));
+  EXPECT_EQ(finder.Name(), "c.csv");
+  EXPECT_FALSE(finder.Next());
+  EXPECT_FALSE(finder.First(dir / "*.mp3"));
+  EXPECT_FALSE(finder.First(dir / "missing/*"));
+  EXPECT_FALSE(finder.First(dir.str() + "/" + std::string(260, '*')));
+  EXPECT_EQ(finder.Name(), "");
+}
+
+}  // namespace
+}  // namespace kestrune

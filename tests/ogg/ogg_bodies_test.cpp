@@ -13,6 +13,14 @@
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
+// libvorbisenc 1.3.7 loses one 2848-byte block in vorbis_encode_setup_init
+// for six channels (oggenc loses the same under valgrind); the leak checker
+// of the sanitizer build is told so. The library stays loaded for the whole
+// run (see OggBodies::SetUp) so that the report names the function.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:vorbis_encode_setup_init\n";
+}
+
 namespace kestrune {
 namespace {
 
@@ -27,6 +35,9 @@ using testing::WriteBytes;
 class OggBodies : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Never destroyed: the leak check runs after the static destructors.
+    static auto* keepEncoderLoaded = new LibraryHandle;
+    if (!keepEncoderLoaded->IsLoaded()) keepEncoderLoaded->Load("libvorbisenc.so.2");
     ASSERT_TRUE(libraries_.AllLoaded());
     ASSERT_TRUE(libraries_.Bind(&decode_, nullptr));
     ASSERT_TRUE(libraries_.Bind(&encode_, nullptr));

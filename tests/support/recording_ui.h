@@ -2,6 +2,7 @@
 // of showing them; installed for its lifetime.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,8 +29,11 @@ class RecordingUserInterface final : public platform::UserInterface {
 
   int MessageBox(const std::string& text, const std::string& caption, unsigned style,
                  bool owned) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    boxes_.push_back({text, caption, style, owned});
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      boxes_.push_back({text, caption, style, owned});
+    }
+    if (whileOpen) whileOpen();  // the user reading the box
     return answer;
   }
   void ShellOpen(const std::string& address, int showCommand) override {
@@ -48,6 +52,7 @@ class RecordingUserInterface final : public platform::UserInterface {
   }
 
   int answer = platform::kIdNo;
+  std::function<void()> whileOpen;
   uint16_t languageId = 1033;
 
  private:

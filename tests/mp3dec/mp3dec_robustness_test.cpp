@@ -1,0 +1,142 @@
+// Damaged and unusual streams: the library's result for each, and never a
+// crash, hang or out-of-bounds access (the sanitizer run covers the latter).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mp3dec/mp3dec.h"
+#include "mp3dec_test_support.h"
+
+namespace {
+
+using namespace mp3dec_test;
+
+struct Outcome {
+  const char* name;
+  int initResult;
+  int frames;
+  int concealedNoMainData;
+  int concealedSideInfo;
+};
+
+// Streams of a single frame (tags around one frame, a lone record frame)
+// never synchronise: the search needs the next frame's header.
+// he_44_48khz changes its sampling rate: the sync is lost and found again,
+// so every frame of both parts is decoded.
+constexpr Outcome kNonStandard[] = {
+    {"l3-nonstandard-apetag", 4, 0, 0, 0},
+    {"l3-nonstandard-big-iscf", 4, 0, 0, 0},
+    {"l3-nonstandard-compl-sideinfo-bigvalues", 0, 215, 0, 1},
+    {"l3-nonstandard-compl-sideinfo-blocktype", 0, 216, 0, 0},
+    {"l3-nonstandard-compl-sideinfo-size", 0, 215, 0, 1},
+    {"l3-nonstandard-he_44_48khz", 0, 560, 0, 0},
+    {"l3-nonstandard-id3v1-apetag", 4, 0, 0, 0},
+    {"l3-nonstandard-id3v1", 4, 0, 0, 0},
+    {"l3-nonstandard-id3v2-only", 4, 0, 0, 0},
+    {"l3-nonstandard-id3v2", 4, 0, 0, 0},
+    {"l3-nonstandard-sideinfo-size", 4, 0, 0, 0},
+    {"l3-nonstandard-sin1k0db_lame_vbrtag", 0, 317, 0, 0},
+    {"l3-nonstandard-small", 4, 0, 0, 0},
+    {"l3-nonstandard-vbrtag-corrupted", 4, 0, 0, 0},
+    {"l3-nonstandard-vbrtag-empty", 4, 0, 0, 0},
+    {"l3-nonstandard-vbrtag-noframes", 4, 0, 0, 0},
+    {"l3-nonstandard-vbrtag-only", 4, 0, 0, 0},
+    {"l3-nonstandard-vbrtag-oob-read", 4, 0, 0, 0},
+};
+
+TEST(Mp3DecRobustness, NonStandardStreams) {
+  for (const Outcome& o : kNonStandard) {
+    SCOPED_TRACE(o.name);
+    const auto stream = ReadFileBytes(SharedDir() + "/vectors/mpeg/" + o.name + ".bit");
+    ASSERT_FALSE(stream.empty()) << "missing vector";
+    for (size_t chunk : {size_t{8192}, size_t{3}}) {
+      const auto run = DecodeStream(stream, chunk);
+      EXPECT_EQ(run.initResult, o.initResult);
+      EXPECT_EQ(run.frames, o.frames);
+      EXPECT_EQ(run.concealedNoMainData, o.concealedNoMainData);
+      EXPECT_EQ(run.concealedSideInfo, o.concealedSideInfo);
+      if (o.initResult == 0) {
+        EXPECT_TRUE(run.finished);
+      }
+    }
+  }
+}
+
+// Frame starts of a constant-rate MPEG-1 Layer III stream without CRC.
+std::vector<size_t> FrameStarts(const std::vector<uint8_t>& s) {
+  static const int kRates[3] = {44100, 48000, 32000};
+  static const int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  std::vector<size_t> starts;
+  size_t at = 0;
+  while (at + 4 <= s.size() && s[at] == 0xFF && (s[at + 1] & 0xE0) == 0xE0) {
+    starts.push_back(at);
+    const int bitrate = kKbps[s[at + 2] >> 4] * 1000;
+    const int rate = kRates[(s[at + 2] >> 2) & 3];
+    at += static_cast<size_t>(144 * bitrate / rate + ((s[at + 2] >> 1) & 1));
+  }
+  return starts;
+}
+
+// Writes n bits of value at bit offset bit of the frame at start.
+void SetBits(std::vector<uint8_t>& s, size_t start, size_t bit, int n, uint32_t value) {
+  for (int i = 0; i < n; ++i) {
+    const size_t b = start * 8 + bit + static_cast<size_t>(i);
+    const uint8_t mask = static_cast<uint8_t>(0x80 >> (b & 7));
+    if ((value >> (n - 1 - i)) & 1) s[b / 8] |= mask; else s[b / 8] &= static_cast<uint8_t>(~mask);
+  }
+}
+
+// l3-si: MPEG-1 single channel. Its side information starts after the
+// 4-byte header: main_data_begin (9 bits), private bits (5), scfsi (4), then
+// granule 0: part2_3_length (12), big_values (9), ...
+TEST(Mp3DecRobustness, DamagedSideInformation) {
+  const auto stream = ReadFileBytes(SharedDir() + "/vectors/mpeg/l3-si.bit");
+  ASSERT_FALSE(stream.empty());
+  const auto starts = FrameStarts(stream);
+  ASSERT_GT(starts.size(), 40u);
+  const auto plain = DecodeStream(stream);
+  ASSERT_EQ(plain.initResult, 0);
+
+  // big_values above 288: the frame is marked damaged and not written.
+  auto big = stream;
+  SetBits(big, starts[20], 32 + 18 + 12, 9, 400);
+  auto run = DecodeStream(big);
+  EXPECT_EQ(run.concealedSideInfo, 1);
+  EXPECT_EQ(run.frames, plain.frames - 1);
+
+  // part2_3_length far past the frame: the Huffman data runs past the
+  // reservoir, the frame is concealed as damaged.
+  auto longPart = stream;
+  SetBits(longPart, starts[20], 32 + 18, 12, 4095);
+  run = DecodeStream(longPart);
+  EXPECT_EQ(run.concealedSideInfo, 1);
+  EXPECT_EQ(run.frames, plain.frames - 1);
+  // Frames before the damage are untouched.
+  EXPECT_TRUE(std::equal(run.pcm.begin(), run.pcm.begin() + 20 * 1152, plain.pcm.begin()));
+
+  // main_data_begin pointing before the stream: the first frame lacks its
+  // main data (concealed from an empty history: not written).
+  auto early = stream;
+  SetBits(early, starts[0], 32, 9, 300);
+  run = DecodeStream(early);
+  EXPECT_EQ(run.concealedNoMainData, 1);
+  EXPECT_EQ(run.frames, plain.frames - 1);
+
+  // A broken header in the middle: sync is lost and found again at the
+  // next frame; the frames around it decode.
+  auto header = stream;
+  header[starts[30] + 1] = 0x00;
+  run = DecodeStream(header);
+  EXPECT_TRUE(run.finished);
+  EXPECT_GE(run.frames, plain.frames - 3);
+
+  // Every byte damaged in turn in a short window: decoding always ends.
+  for (size_t i = starts[10]; i < starts[10] + 200; i += 7) {
+    auto flipped = stream;
+    flipped[i] ^= 0xA5;
+    EXPECT_TRUE(DecodeStream(flipped).finished) << i;
+  }
+}
+
+}  // namespace
