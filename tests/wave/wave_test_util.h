@@ -2,11 +2,14 @@
 // scratch files, running a conversion to its end, running reference tools.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
