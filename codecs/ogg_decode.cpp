@@ -105,9 +105,10 @@ OggStatus DecodeOpened(const VorbisDecodeApi& api, OggVorbisFile* vf, OggOutputF
       info->rate > 0x7FFFFFFF) {
     return OggStatus::kNotVorbis;
   }
-  // frames * channels * 2 in 64 bits; a negative total is the decoder's
-  // error code.
-  if (frames < 0 || frames > kMaxDataBytes) return OggStatus::kTooLarge;
+  // A negative total is the decoder's error code (no length known).
+  if (frames < 0) return OggStatus::kNotVorbis;
+  // frames * channels * 2 in 64 bits, without overflow.
+  if (frames > kMaxDataBytes) return OggStatus::kTooLarge;
   const int64_t dataBytes = frames * info->channels * 2;
   if (dataBytes > kMaxDataBytes) return OggStatus::kTooLarge;
 

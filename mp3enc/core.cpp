@@ -409,6 +409,11 @@ class CoreImpl final : public Core {
           if (take[gr][ch] > 0 && !covering[gr][ch]) {
             covering[gr][ch] = true;
             quant_[gr][ch]->Finish(&frame_->gr[gr][ch], true);
+            // part2_3_length has 12 bits: keep the plain plan when covering
+            // would not fit.
+            if (frame_->gr[gr][ch].part23Length > 4095) {
+              quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
+            }
             changed = true;
           }
         }
@@ -452,7 +457,7 @@ class CoreImpl final : public Core {
   }
 
   Mp3sEncSettings settings_;
-  const Kernels& kernels_;
+  [[maybe_unused]] const Kernels& kernels_;  // kept for the stages added next
   FrameFormatter formatter_;
   Mdct mdct_;
   QuantTables tables_;

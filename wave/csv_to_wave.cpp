@@ -198,7 +198,7 @@ bool CsvToWave::Parse(ConversionJob& job) {
 
   for (auto& t : temporaries_) {
     t->stream.Close();
-    if (!t->stream.Open(t->path, true, false, true, false, 0x08000080u)) return false;
+    if (!t->stream.Open(t->path, true, false, true, false, WaveFile::kReadFlags)) return false;
   }
   return true;
 }

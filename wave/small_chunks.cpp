@@ -27,6 +27,8 @@ std::vector<uint8_t> ReadAt(FileStream& in, int64_t position, size_t count) {
 
 // The longest INFO text kept in memory; longer texts are treated as lies.
 constexpr uint32_t kLongestInfoText = 1 << 20;
+// The longest ds64 table kept (87 381 entries); the rest is not kept.
+constexpr uint64_t kLongestTable = 1 << 20;
 
 }  // namespace
 
@@ -56,8 +58,9 @@ bool Ds64Chunk::Read(uint32_t) {
     // tableLength entries of 12 bytes (identifier, 64-bit size) follow
     // tableLength; the first 4 bytes of the first entry are the fixed
     // part's last 4. The entries are kept as bytes and written back as read.
-    const uint64_t wanted = std::min<uint64_t>(size - kFixedSize,
-                                               uint64_t{tableLength} * kTableEntrySize - 4);
+    const uint64_t wanted = std::min<uint64_t>({static_cast<uint64_t>(size) - kFixedSize,
+                                                uint64_t{tableLength} * kTableEntrySize - 4,
+                                                kLongestTable});
     table = ReadAt(in, offset + 8 + static_cast<int64_t>(kFixedSize), static_cast<size_t>(wanted));
   }
   return true;

@@ -3,6 +3,7 @@
 // reference decoders.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "mp3dec/mp3dec.h"
 #include "mp3enc/core.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -150,6 +152,80 @@ inline std::vector<int16_t> DecodeMpg123(const std::string& mp3, const std::stri
     s[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
   return s;
+}
+
+// Decodes with ffmpeg to 16-bit samples.
+inline std::vector<int16_t> DecodeFfmpeg(const std::string& mp3, const std::string& folder) {
+  using kestrune::testing::RunProgram;
+  const std::string raw = mp3 + ".ff.raw";
+  RunProgram("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", mp3, "-f", "s16le", raw}, folder);
+  const auto bytes = ReadFile(raw);
+  std::vector<int16_t> s(bytes.size() / 2);
+  for (size_t i = 0; i < s.size(); ++i) {
+    s[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  return s;
+}
+
+// Decodes with the project's own decoder; false when it does not get
+// through the stream cleanly (a concealed frame or an error).
+inline bool DecodeOwn(const std::vector<uint8_t>& stream, std::vector<int16_t>* pcm) {
+  Mp3sDecHandle h = nullptr;
+  if (Mp3sDecOpen(&h, 0) != 0) return false;
+  const size_t first = std::min<size_t>(stream.size(), 8192);
+  if (Mp3sDecInit(h, stream.data(), static_cast<uint32_t>(first),
+                  static_cast<uint32_t>(stream.size()), 1, 1) != 0) {
+    Mp3sDecClose(h);
+    return false;
+  }
+  std::vector<float> out(kMp3sDecMaxOutputFloats);
+  std::vector<uint8_t> ancillary(4096);
+  const size_t chunkSize = 4096;
+  size_t position = 0;
+  size_t chunkLength = 0;
+  size_t used = 0;
+  bool clean = true;
+  for (int guard = 0; !Mp3sDecIsFinished(h) && guard < 1000000; ++guard) {
+    if (used == chunkLength) {
+      chunkLength = std::min(chunkSize, stream.size() - position);
+      position += chunkLength;
+      used = 0;
+      if (position == stream.size()) Mp3sDecSetEndOfInput(h);
+    }
+    uint32_t consumed = 0;
+    uint32_t written = 0;
+    uint32_t flags = 0;
+    uint32_t ancillaryCount = static_cast<uint32_t>(ancillary.size());
+    const uint8_t* chunk = stream.data() + position - chunkLength;
+    const int r = Mp3sDecDecode(h, chunk + used, static_cast<uint32_t>(chunkLength - used),
+                                &consumed, out.data(), static_cast<uint32_t>(out.size()), &written,
+                                &flags, 0, 0, ancillary.data(), &ancillaryCount);
+    used += consumed;
+    if (r == kMp3sDecEndOfStream) continue;
+    if (r != 0) {
+      clean = false;
+      if (r != kMp3sDecConcealedNoMainData && r != kMp3sDecConcealedSideInfo) break;
+      continue;
+    }
+    for (uint32_t i = 0; i < written; ++i) {
+      const float v = std::clamp(out[i] * 32768.0f, -32768.0f, 32767.0f);
+      pcm->push_back(static_cast<int16_t>(std::lrint(v)));
+    }
+  }
+  clean = clean && Mp3sDecIsFinished(h) != 0;
+  Mp3sDecClose(h);
+  return clean;
+}
+
+// Share of samples on which two decodings differ by more than 2 LSB (the
+// decoders round differently), over their common length.
+inline double DisagreeingShare(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  size_t off = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i])) > 2) ++off;
+  }
+  return n > 0 ? static_cast<double>(off) / static_cast<double>(n) : 1.0;
 }
 
 // Signal-to-noise ratio (dB) of channel c of a decoding against the input,

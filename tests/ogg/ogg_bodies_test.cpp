@@ -32,6 +32,27 @@ using testing::TempDir;
 using testing::WaveSpec;
 using testing::WriteBytes;
 
+// The Ogg page checksum (RFC 3533: CRC-32, polynomial 0x04C11DB7, not
+// reflected, initial value 0) over a page with its checksum field zeroed.
+uint32_t OggPageCrc(const std::string& page) {
+  uint32_t crc = 0;
+  for (char ch : page) {
+    crc ^= static_cast<uint32_t>(static_cast<uint8_t>(ch)) << 24;
+    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  return crc;
+}
+
+// Sets the granule position of the last page and fixes its checksum.
+std::string WithLastGranule(std::string ogg, uint64_t granule) {
+  const size_t at = ogg.rfind("OggS");
+  for (int i = 0; i < 8; ++i) ogg[at + 6 + i] = static_cast<char>(granule >> (8 * i));
+  for (int i = 0; i < 4; ++i) ogg[at + 22 + i] = 0;
+  const uint32_t crc = OggPageCrc(ogg.substr(at));
+  for (int i = 0; i < 4; ++i) ogg[at + 22 + i] = static_cast<char>(crc >> (8 * i));
+  return ogg;
+}
+
 class OggBodies : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -194,6 +215,17 @@ TEST_F(OggBodies, BadInputLeavesNoOutputAndNoOpenFile) {
   EXPECT_EQ(Decode("missing.ogg", "out.wav"), OggStatus::kInputFailed);
   EXPECT_FALSE(Exists("out.wav"));
   EXPECT_EQ(Decode("good.ogg", "no-such-folder/out.wav"), OggStatus::kOutputFailed);
+
+  // A stream longer than a RIFF file can hold (its last page claims 2^31
+  // frames of stereo, 8 GiB of samples): the output is deleted.
+  WriteBytes(dir_ / "huge.ogg", WithLastGranule(good, uint64_t{1} << 31));
+  EXPECT_EQ(Decode("huge.ogg", "out.wav"), OggStatus::kTooLarge);
+  EXPECT_FALSE(Exists("out.wav"));
+  // Just below the limit the same stream decodes (the header announces the
+  // claimed length; the samples are those that are there).
+  WriteBytes(dir_ / "long.ogg", WithLastGranule(good, 0xFFFFFF00u / 4));
+  EXPECT_EQ(Decode("long.ogg", "long.wav"), OggStatus::kOk);
+  EXPECT_EQ(ReadPcmWave(ReadBytes(dir_ / "long.wav")).dataSize, 0xFFFFFF00u);
 
   // A file cut in the middle of the audio still opens: the samples up to
   // the cut are written behind the header sized from the stream's length.

@@ -2,6 +2,7 @@
 // checked with vorbis-tools and binutils. A preloaded helper hides the
 // system's Ogg and Vorbis libraries where a test needs a machine without
 // them, so that only the "f" folder can supply them.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,7 +28,17 @@ const std::string kMissingBox =
     "Kestrune\nThere are no ogg.dll, vorbis.dll, vorbisfile.dll and vorbisenc.dll.\n"
     "(otherwise libogg.dll, libvorbis.dll and libvorbisfile.dll)\n"
     "Is it searched for Ogg Vorbis DLL by the browser?\n";
-const std::string kSystemLibs = "/usr/lib/x86_64-linux-gnu/";
+// The file from which the system loads a library (by its soname), found
+// through one of its exported functions.
+std::string InstalledFile(const char* soname, const char* function) {
+  void* module = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) return "";
+  Dl_info info{};
+  void* entry = dlsym(module, function);
+  std::string path = entry && dladdr(entry, &info) && info.dli_fname ? info.dli_fname : "";
+  dlclose(module);
+  return path;
+}
 
 ProgramResult Kestrune(const TempDir& dir, const std::vector<std::string>& args,
                        bool hideSystemLibraries = false) {
@@ -128,9 +139,14 @@ TEST(OggProgram, MissingLibrariesShowTheBoxAndExitWith1) {
 TEST(OggProgram, FolderWithOggVorbisAndVorbisfileFillsAllFourSlots) {
   TempDir dir;
   fs::create_directory(dir / "libs");
-  fs::copy_file(kSystemLibs + "libogg.so.0", dir / "libs/libogg.so");
-  fs::copy_file(kSystemLibs + "libvorbis.so.0", dir / "libs/libvorbis.so");
-  fs::copy_file(kSystemLibs + "libvorbisfile.so.3", dir / "libs/libvorbisfile.so");
+  const std::string ogg = InstalledFile("libogg.so.0", "ogg_stream_init");
+  const std::string vorbis = InstalledFile("libvorbis.so.0", "vorbis_info_init");
+  const std::string vorbisfile = InstalledFile("libvorbisfile.so.3", "ov_open_callbacks");
+  const std::string vorbisenc = InstalledFile("libvorbisenc.so.2", "vorbis_encode_init_vbr");
+  ASSERT_FALSE(ogg.empty() || vorbis.empty() || vorbisfile.empty() || vorbisenc.empty());
+  fs::copy_file(ogg, dir / "libs/libogg.so");
+  fs::copy_file(vorbis, dir / "libs/libvorbis.so");
+  fs::copy_file(vorbisfile, dir / "libs/libvorbisfile.so");
   WaveSpec w;
   w.frames = 30000;
   WriteBytes(dir / "in.wav", MakeWave(w));
@@ -150,7 +166,7 @@ TEST(OggProgram, FolderWithOggVorbisAndVorbisfileFillsAllFourSlots) {
   EXPECT_FALSE(fs::exists(dir / "out.ogg"));
 
   // With the encoder library under its short name the encode runs.
-  fs::copy_file(kSystemLibs + "libvorbisenc.so.2", dir / "libs/vorbisenc.so");
+  fs::copy_file(vorbisenc, dir / "libs/vorbisenc.so");
   const auto enc2 = Kestrune(dir, {"in.wav", "out.ogg", "-flibs"}, true);
   EXPECT_EQ(enc2.exitCode, 0) << enc2.err;
   EXPECT_EQ(Tool(dir, "/usr/bin/ogginfo", {"out.ogg"}).exitCode, 0);
