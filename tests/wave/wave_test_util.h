@@ -72,11 +72,16 @@ inline Bytes RiffWave(const Bytes& chunks) {
   return b;
 }
 
+// A folder of this test process, removed when the process ends.
 inline std::string ScratchDir() {
   static const std::string dir = [] {
     std::string d = "/tmp/kestrune-wave-test-" + std::to_string(::getpid());
     std::string cmd = "mkdir -p " + d;
     if (std::system(cmd.c_str()) != 0) return std::string("/tmp");
+    std::atexit([] {
+      const std::string rm = "rm -rf /tmp/kestrune-wave-test-" + std::to_string(::getpid());
+      if (std::system(rm.c_str()) != 0) std::fputs("scratch folder left behind\n", stderr);
+    });
     return d;
   }();
   return dir;
