@@ -5,6 +5,7 @@
 #include "codecs/mp3_to_wave.h"
 #include "codecs/ogg_decode.h"
 #include "codecs/ogg_encode.h"
+#include "codecs/wave_to_mp3.h"
 #include "wave/csv_to_wave.h"
 #include "wave/wave_to_csv.h"
 
@@ -37,6 +38,14 @@ std::unique_ptr<Conversion> MakeCsvToWave(const ConvertOptions& o) {
 
 std::unique_ptr<Conversion> MakeMp3ToWave(const ConvertOptions&) { return std::make_unique<Mp3ToWave>(); }
 
+std::unique_ptr<Conversion> MakeWaveToMp3(const ConvertOptions& o) {
+  auto c = std::make_unique<WaveToMp3>();
+  c->SetBitRate(o.GetInteger("b", 128));   // kbit/s, used while "m" is 0
+  c->SetQualityLevel(o.GetInteger("m", 0));
+  c->SetRatePolicy(o.GetInteger("q", 0));
+  return c;
+}
+
 std::unique_ptr<Conversion> MakeWaveToCsv(const ConvertOptions& o) {
   auto c = std::make_unique<WaveToCsv>();
   c->SetLayout(CsvLayout(o));
@@ -67,6 +76,7 @@ constexpr ConversionKind kConversions[] = {
     {".mp2", Direction::kDecode, &MakeMp3ToWave},
     {".rmp", Direction::kDecode, &MakeMp3ToWave},
     {".csv", Direction::kEncode, &MakeWaveToCsv},
+    {".mp3", Direction::kEncode, &MakeWaveToMp3},
     {nullptr, Direction::kDecode, nullptr},  // end of the table
 };
 

@@ -55,7 +55,7 @@ class CoreImpl final : public Core {
  public:
   CoreImpl(const Mp3sEncSettings& s, const Kernels& kernels, const FrameFormat& format,
            float bandwidth, int mode)
-      : settings_(s), kernels_(kernels), formatter_(format), mdct_(kernels),
+      : settings_(s), formatter_(format), mdct_(kernels),
         rate_(formatter_, s.vbr ? 0 : s.bitRate - s.ancillaryBitRate,
               s.paddingBehaviour),
         bandwidth_(bandwidth), mode_(mode) {
@@ -457,7 +457,6 @@ class CoreImpl final : public Core {
   }
 
   Mp3sEncSettings settings_;
-  [[maybe_unused]] const Kernels& kernels_;  // kept for the stages added next
   FrameFormatter formatter_;
   Mdct mdct_;
   QuantTables tables_;

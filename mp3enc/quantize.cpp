@@ -71,7 +71,7 @@ QuantTables::QuantTables() {
 
 Quantizer::Quantizer(const Kernels& kernels, const QuantTables& tables, MpegVersion version,
                      int rateIndex)
-    : kernels_(kernels), tables_(tables), version_(version), rateIndex_(rateIndex),
+    : kernels_(kernels), version_(version), rateIndex_(rateIndex),
       pow43_(tables.pow43), stepPow_(tables.stepPow), istepPow_(tables.istepPow) {
   std::memset(xr_, 0, sizeof(xr_));
   std::memset(ix_, 0, sizeof(ix_));

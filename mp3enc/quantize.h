@@ -78,7 +78,6 @@ class Quantizer {
   void ApplyPreflag(State* s) const;
 
   const Kernels& kernels_;
-  const QuantTables& tables_;
   MpegVersion version_;
   int rateIndex_;
   HuffmanCoder coder_;

@@ -189,4 +189,54 @@ TEST(Mp3DecInterface, CrcProtectedFramesAndCrcErrors) {
   EXPECT_NE(damaged.pcm, checked.pcm);
 }
 
+// Without a frame count, each GetInfo enters the current frame's bit rate
+// into a window and reports the mean of the last 20 once it holds 20; before
+// that, the analysed average. The call after Init sees the last frame the
+// initialisation probed (the second).
+TEST(Mp3DecInterface, BitRateWindowOfGetInfo) {
+  const std::string wav = TempPath("window.wav");
+  const std::string mp3 = TempPath("window.mp3");
+  WriteTestWave(wav, 44100, 2, 3.0);
+  ASSERT_EQ(RunLame("-V 0 -t", wav, mp3), 0);  // VBR without a record frame
+  const auto stream = ReadFileBytes(mp3);
+  // The bit rates of the frames, from their headers.
+  static const uint32_t kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  std::vector<uint32_t> rates;
+  for (size_t at = 0; at + 4 <= stream.size() && stream[at] == 0xFF;) {
+    const uint32_t kbps = kKbps[stream[at + 2] >> 4];
+    rates.push_back(kbps * 1000);
+    at += 144 * kbps * 1000 / 44100 + ((stream[at + 2] >> 1) & 1);
+  }
+  ASSERT_GT(rates.size(), 60u);
+  Mp3sDecHandle h = nullptr;
+  ASSERT_EQ(Mp3sDecOpen(&h, 0), 0);
+  ASSERT_EQ(Mp3sDecInit(h, stream.data(), 8192, static_cast<uint32_t>(stream.size()), 1, 1), 0);
+  Mp3sDecStreamInfo info;
+  Mp3sDecGetInfo(&info, h);
+  const uint32_t analysed = info.values[kMp3sDecInfoBitRate];
+  EXPECT_EQ(info.values[kMp3sDecInfoFrameCountKnown], 0u);
+  std::vector<uint32_t> seen = {rates[1]};
+  std::vector<float> out(kMp3sDecMaxOutputFloats);
+  size_t pos = 0, frames = 0;
+  while (frames < 50) {
+    uint32_t consumed = 0, written = 0, flags = 0, anc = 0;
+    const int r = Mp3sDecDecode(h, stream.data() + pos, static_cast<uint32_t>(std::min<size_t>(4096, stream.size() - pos)),
+                                &consumed, out.data(), 2304, &written, &flags, 0, 0, nullptr, &anc);
+    ASSERT_EQ(r, 0);
+    pos += consumed;
+    if (written == 0) continue;
+    ++frames;
+    Mp3sDecGetInfo(&info, h);
+    seen.push_back(rates[frames - 1]);
+    if (seen.size() < 20) {
+      EXPECT_EQ(info.values[kMp3sDecInfoBitRate], analysed) << frames;
+    } else {
+      uint64_t sum = 0;
+      for (size_t i = seen.size() - 20; i < seen.size(); ++i) sum += seen[i];
+      EXPECT_EQ(info.values[kMp3sDecInfoBitRate], sum / 20) << frames;
+    }
+  }
+  Mp3sDecClose(h);
+}
+
 }  // namespace

@@ -78,3 +78,41 @@ TEST(Mp3DecStages, NoiseGenerators) {
 }
 
 }  // namespace
+
+#include "mp3dec/analysis.h"
+
+namespace {
+
+TEST(Mp3DecStages, PeriodDetector) {
+  mp3dec::PeriodDetector alternating, constant, none;
+  for (int i = 0; i < 9; ++i) {
+    alternating.Add(i % 2 ? 160000 : 128000);
+    constant.Add(417);
+  }
+  for (uint32_t v : {1u, 2u, 3u, 4u, 5u}) none.Add(v);
+  EXPECT_EQ(alternating.Period(), 2);
+  EXPECT_EQ(alternating.PeriodSum(), 288000u);
+  EXPECT_EQ(constant.Period(), 1);
+  EXPECT_EQ(constant.PeriodSum(), 417u);
+  EXPECT_EQ(none.Period(), 0);
+}
+
+// A 0xB4 delay/padding record: marker, delay (16 bits), total samples (32
+// bits), two more bytes, then CRC-8 (polynomial 0x45, start 0xFF) of the
+// nine bytes before it.
+TEST(Mp3DecStages, TrimRecordSearch) {
+  std::vector<uint8_t> anc = {0x00, 0x11, 0xB4, 0x02, 0x41, 0x00, 0x12, 0xD6, 0x87, 0x00, 0x00};
+  anc.push_back(static_cast<uint8_t>(SlowCrc(anc.data() + 2, 9, 0x45, 8, 0xFF)));
+  anc.push_back(0x55);
+  uint32_t delay = 0;
+  EXPECT_EQ(mp3dec::FindTrimRecord(anc.data(), anc.size(), &delay), 0x0012D687u);
+  EXPECT_EQ(delay, 0x0241u);
+  auto bad = anc;
+  bad[11] ^= 1;
+  EXPECT_EQ(mp3dec::FindTrimRecord(bad.data(), bad.size(), nullptr), 0u);
+  std::vector<uint8_t> tagged = {'X', 'i', 'n', 'g'};
+  tagged.insert(tagged.end(), anc.begin(), anc.end());
+  EXPECT_EQ(mp3dec::FindTrimRecord(tagged.data(), tagged.size(), nullptr), 0u);
+}
+
+}  // namespace
