@@ -112,12 +112,14 @@ TEST_F(OggBodies, OggencFilesDecodeToOggdecsSamples) {
     w.rate = c.rate;
     w.frames = c.rate + 777;
     WriteBytes(dir_ / "src.wav", MakeWave(w));
-    ASSERT_TRUE(Tool("oggenc", {"-Q", "-q", "3", "-o", "in.ogg", "src.wav"}));
+    // Fixed, distinct serial numbers: oggenc seeds its own from the clock, and
+    // two links made within the same second would share one and form no chain.
+    ASSERT_TRUE(Tool("oggenc", {"-Q", "-s", "1001", "-q", "3", "-o", "in.ogg", "src.wav"}));
     if (c.chained) {
       // A second link after the first: the decoder runs through both.
       w.frames = c.rate / 3;
       WriteBytes(dir_ / "src2.wav", MakeWave(w));
-      ASSERT_TRUE(Tool("oggenc", {"-Q", "-q", "1", "-o", "in2.ogg", "src2.wav"}));
+      ASSERT_TRUE(Tool("oggenc", {"-Q", "-s", "1002", "-q", "1", "-o", "in2.ogg", "src2.wav"}));
       WriteBytes(dir_ / "in.ogg", ReadBytes(dir_ / "in.ogg") + ReadBytes(dir_ / "in2.ogg"));
     }
     double progress = 0;
