@@ -23,7 +23,7 @@ std::string Tool(const std::string& command) {
 
 std::vector<float> AsFloats(const std::string& bytes) {
   std::vector<float> v(bytes.size() / 4);
-  std::memcpy(v.data(), bytes.data(), v.size() * 4);
+  if (!v.empty()) std::memcpy(v.data(), bytes.data(), v.size() * 4);
   return v;
 }
 
