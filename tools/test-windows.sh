@@ -49,4 +49,53 @@ trap stop_server EXIT
 
 status=0
 ctest --preset windows -j "$jobs" "$@" || status=1
+
+# The same bytes on both platforms: every MPEG compliance stream decoded,
+# and one WAVE file encoded at two settings, by the Linux and the Windows
+# program.
+echo "== the Linux and the Windows program give the same bytes =="
+linux=build/release/app/kestrune
+windows=build/windows/app/kestrune.exe
+if [ ! -x "$linux" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target kestrune -j "$jobs"
+fi
+shared="$PWD/../shared"
+work=$(mktemp -d)
+pass=0
+fail=0
+same() {  # label, Linux output, Windows output; both absent is the same
+  if { [ ! -e "$2" ] && [ ! -e "$3" ]; } || { [ -e "$2" ] && cmp -s "$2" "$3"; }; then
+    pass=$((pass + 1))
+  else
+    fail=$((fail + 1))
+    echo "differs: $1"
+  fi
+}
+vectors=("$shared"/vectors/mpeg/*.bit)
+if [ ! -e "${vectors[0]}" ]; then
+  echo "missing: $shared/vectors/mpeg/*.bit"
+  fail=$((fail + 1))
+fi
+for bit in "${vectors[@]}"; do
+  [ -e "$bit" ] || continue
+  name=$(basename "$bit" .bit)
+  cp "$bit" "$work/in.mp3"
+  (cd "$work" && "$OLDPWD/$linux" in.mp3 linux.wav >/dev/null 2>&1) || true
+  (cd "$work" && /usr/lib/wine/wine64 "$OLDPWD/$windows" in.mp3 windows.wav >/dev/null 2>&1) || true
+  same "decode $name" "$work/linux.wav" "$work/windows.wav"
+  rm -f "$work"/*.wav
+done
+sox -R -n -r 44100 -c 2 -b 16 "$work/in.wav" synth 3 sine 440 sine 1250 vol 0.8
+for option in "" "-b192"; do
+  (cd "$work" && "$OLDPWD/$linux" in.wav linux.mp3 $option >/dev/null 2>&1) || true
+  (cd "$work" && /usr/lib/wine/wine64 "$OLDPWD/$windows" in.wav windows.mp3 $option \
+     >/dev/null 2>&1) || true
+  [ -s "$work/linux.mp3" ] || echo "no MP3 from: kestrune in.wav out.mp3 $option"
+  same "encode ${option:-default}" "$work/linux.mp3" "$work/windows.mp3"
+  rm -f "$work"/*.mp3
+done
+rm -rf "$work"
+echo "same bytes: $pass passed, $fail failed"
+[ "$fail" -eq 0 ] || status=1
 exit "$status"
