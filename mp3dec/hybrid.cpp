@@ -140,8 +140,11 @@ int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]
   return std::min(32, std::max(nonzeroSubbands, boundaries) + 1);
 }
 
-void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
-                      int activeSubbands, HybridState& state, SubbandBlock& out) {
+namespace {
+
+// The body of both builds.
+inline void FilterSubbands(const GranuleInfo& g, const FrameContext& frame, const float x[576],
+                           int activeSubbands, HybridState& state, SubbandBlock& out) {
   // The lowest subbands of a mixed granule (any switched block type) use the
   // normal long window.
   const int normalSubbands = g.windowSwitching && g.mixedBlock ? (frame.eightKiloHertz ? 4 : 2) : 0;
@@ -160,6 +163,28 @@ void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const flo
     }
     // Frequency inversion: odd samples of odd subbands change sign.
     for (int t = 0; t < 18; ++t) out[sb][t] = (sb & 1) && (t & 1) ? -slot[t] : slot[t];
+  }
+}
+
+MP3DEC_FLATTEN void FilterSubbandsPlain(const GranuleInfo& g, const FrameContext& frame, const float x[576],
+                                        int activeSubbands, HybridState& state, SubbandBlock& out) {
+  FilterSubbands(g, frame, x, activeSubbands, state, out);
+}
+
+MP3DEC_FLATTEN MP3DEC_TARGET_WIDE void FilterSubbandsWide(const GranuleInfo& g, const FrameContext& frame,
+                                                          const float x[576], int activeSubbands,
+                                                          HybridState& state, SubbandBlock& out) {
+  FilterSubbands(g, frame, x, activeSubbands, state, out);
+}
+
+}  // namespace
+
+void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
+                      int activeSubbands, HybridState& state, SubbandBlock& out, bool wide) {
+  if (wide) {
+    FilterSubbandsWide(g, frame, x, activeSubbands, state, out);
+  } else {
+    FilterSubbandsPlain(g, frame, x, activeSubbands, state, out);
   }
 }
 
