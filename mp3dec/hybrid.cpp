@@ -128,13 +128,18 @@ int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]
     boundaries = std::min(nonzeroSubbands, 31);
   }
   for (int sb = 1; sb <= boundaries; ++sb) {
+    // The eight lines below the boundary (nearest first) and the eight
+    // above it, copied out so that the butterflies run as vector arithmetic.
     float* lo = x + 18 * sb - 1;
     float* hi = x + 18 * sb;
+    float a[8], c[8];
     for (int i = 0; i < 8; ++i) {
-      const float a = lo[-i];
-      const float c = hi[i];
-      lo[-i] = a * kAliasCs[i] - c * kAliasCa[i];
-      hi[i] = c * kAliasCs[i] + a * kAliasCa[i];
+      a[i] = lo[-i];
+      c[i] = hi[i];
+    }
+    for (int i = 0; i < 8; ++i) {
+      lo[-i] = a[i] * kAliasCs[i] - c[i] * kAliasCa[i];
+      hi[i] = c[i] * kAliasCs[i] + a[i] * kAliasCa[i];
     }
   }
   return std::min(32, std::max(nonzeroSubbands, boundaries) + 1);
