@@ -8,6 +8,7 @@
 //
 //   quality_bench [--out DIR] [--jobs N] [--settings a,b,...] [--items a,b,...]
 //                 [--test-settings] [--shared DIR]
+//   quality_bench --write-items DIR   (writes the items as 16-bit WAVE files and stops)
 //
 // DIR (default .) receives quality.tsv, quality-means.tsv, rate-quality.gp
 // and rate-quality.png. Takes about 10 minutes on one core.
@@ -49,6 +50,7 @@ bool Contains(const std::vector<std::string>& list, const std::string& s) {
 struct Options {
     std::string out = ".";
     std::string shared = KESTRUNE_SHARED_DIR;
+    std::string writeItems;
     unsigned jobs = 1;
     bool testSettings = false;
     std::vector<std::string> settings, items;
@@ -76,6 +78,8 @@ bool Parse(int argc, char** argv, Options& o) {
         } else if (a == "--items") {
             if (!value(v)) return false;
             o.items = SplitList(v);
+        } else if (a == "--write-items") {
+            if (!value(o.writeItems)) return false;
         } else if (a == "--test-settings") {
             o.testSettings = true;
         } else {
@@ -150,7 +154,7 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: quality_bench [--out DIR] [--jobs N] [--settings a,b] [--items a,b] "
-                     "[--test-settings] [--shared DIR]\n");
+                     "[--test-settings] [--shared DIR] | --write-items DIR\n");
         return 2;
     }
     std::vector<Item> items;
@@ -160,6 +164,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!o.items.empty()) std::erase_if(items, [&](const Item& i) { return !Contains(o.items, i.name); });
+    if (!o.writeItems.empty()) {
+        for (const Item& item : items) {
+            const std::string path = o.writeItems + "/" + item.name + ".wav";
+            if (!WriteWave16(path, item)) {
+                std::fprintf(stderr, "quality_bench: cannot write %s\n", path.c_str());
+                return 1;
+            }
+            std::printf("%s\n", path.c_str());
+        }
+        return 0;
+    }
     std::vector<Setting> settings = o.testSettings ? TestSettings() : BenchSettings();
     if (!o.settings.empty()) std::erase_if(settings, [&](const Setting& s) { return !Contains(o.settings, s.name); });
     if (items.empty() || settings.empty()) {
