@@ -146,10 +146,13 @@ bool DrawPicture(const std::string& dir, const std::vector<SettingMeans>& means,
                 d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << ' ' << m.setting << '\n';
             }
         }
-        d << "\n\n# variable levels\n";
+        d << "\n\n# variable levels: ... our label, LAME's label\n";
         for (const SettingMeans& m : means) {
             if (IsVbr(m.setting)) {
-                d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << ' ' << m.setting << '\n';
+                // "vbr2-V3": our level 2 against LAME -V 3.
+                const std::size_t dash = m.setting.find('-');
+                d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << " L"
+                  << m.setting.substr(3, dash - 3) << " -" << m.setting.substr(dash + 1) << '\n';
             }
         }
     }
@@ -162,12 +165,13 @@ bool DrawPicture(const std::string& dir, const std::vector<SettingMeans>& means,
           << "set xlabel 'bit rate (kbit/s, from file size)'\n"
           << "set ylabel 'mean ODG (0 imperceptible .. -4 very annoying)'\n"
           << "set grid\nset key bottom right\nset logscale x 2\nset xrange [28:360]\n"
-          << "set xtics (32, 48, 64, 96, 128, 160, 192, 256, 320)\nset yrange [-4:0]\n"
+          << "set xtics (32, 48, 64, 96, 128, 160, 192, 256, 320)\nset yrange [-4:0.4]\n"
           << "plot '" << data << "' index 0 using 1:2 with linespoints lw 2 pt 7 lc rgb '#c0392b' title 'Kestrune CBR', \\\n"
           << "     '" << data << "' index 0 using 3:4 with linespoints lw 2 pt 5 lc rgb '#2c3e50' title 'LAME 3.100 CBR', \\\n"
-          << "     '" << data << "' index 1 using 1:2 with points ps 2 pt 9 lc rgb '#e67e22' title 'Kestrune VBR levels 1-5', \\\n"
+          << "     '" << data << "' index 1 using 1:2 with points ps 2 pt 9 lc rgb '#e67e22' title 'Kestrune VBR levels L1..L5', \\\n"
           << "     '" << data << "' index 1 using 3:4 with points ps 2 pt 11 lc rgb '#2980b9' title 'LAME -V 2..6', \\\n"
-          << "     '" << data << "' index 1 using 1:2:(stringcolumn(5)) with labels offset 0,1 font ',8' notitle\n";
+          << "     '" << data << "' index 1 using 1:2:(stringcolumn(5)) with labels offset 0,-1.2 font ',9' notitle, \\\n"
+          << "     '" << data << "' index 1 using 3:4:(stringcolumn(6)) with labels offset 0,1.2 font ',9' notitle\n";
     }
     const std::string command = "gnuplot '" + script + "'";
     return std::system(command.c_str()) == 0;
