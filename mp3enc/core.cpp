@@ -29,6 +29,9 @@ namespace {
 
 constexpr int kInputDelay = 144;
 constexpr float kPeWeight = 1.5f;
+// Short blocks carry the attacks whose pre-echo is heard first; their
+// demand on the reservoir is weighed much higher than a long block's.
+constexpr float kShortPeWeight = 8.0f;
 constexpr int kHistory = 4 * 576;  // analysis samples kept for the psychoacoustic model
 
 struct ChannelState {
@@ -338,7 +341,8 @@ class CoreImpl final : public Core {
       for (int gr = 0; gr < f.granules; ++gr) {
         // Perceptual entropy underestimates what transients and dense
         // spectra need; weigh it up before lending reservoir bits.
-        const float demand[2] = {pe[gr][0] * kPeWeight, pe[gr][1] * kPeWeight};
+        const float w = pending_[gr].blockType == kShortBlock ? kShortPeWeight : kPeWeight;
+        const float demand[2] = {pe[gr][0] * w, pe[gr][1] * w};
         int targets[2];
         RateControl::GranuleTargets(meanBits, resv, resvMax, demand, channels_, targets);
         int granuleUsed = 0;

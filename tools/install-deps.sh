@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ make)
-test_pkgs=(clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+test_pkgs=(clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev gnuplot-nox
            binutils mpg123 lame ffmpeg sox vorbis-tools
            libogg0 libvorbis0a libvorbisenc2 libvorbisfile3 libogg-dev libvorbis-dev)
 

@@ -1,0 +1,213 @@
+// The rate-quality benchmark: every item of the quality set at every
+// benchmark setting (constant 32..320 kbps stereo, the five variable levels
+// against the LAME -V of similar average rate, 64 and 48 kbps mono), graded
+// with the PEAQ model against LAME on the same input. Prints the table
+// (item x setting: our ODG, LAME's, the difference, both bit rates) and the
+// means per setting, writes them as TSV files and draws mean ODG against
+// mean bit rate with gnuplot.
+//
+//   quality_bench [--out DIR] [--jobs N] [--settings a,b,...] [--items a,b,...]
+//                 [--test-settings] [--shared DIR]
+//
+// DIR (default .) receives quality.tsv, quality-means.tsv, rate-quality.gp
+// and rate-quality.png. Takes about 10 minutes on one core.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/qualityset/quality_items.h"
+#include "tools/qualityset/quality_measure.h"
+#include "tools/qualityset/quality_report.h"
+
+namespace {
+
+using namespace kestrune::quality;
+
+std::vector<std::string> SplitList(const std::string& s) {
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    for (std::string part; std::getline(in, part, ',');) {
+        if (!part.empty()) out.push_back(part);
+    }
+    return out;
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& s) {
+    for (const std::string& x : list) {
+        if (x == s) return true;
+    }
+    return false;
+}
+
+struct Options {
+    std::string out = ".";
+    std::string shared = KESTRUNE_SHARED_DIR;
+    unsigned jobs = 1;
+    bool testSettings = false;
+    std::vector<std::string> settings, items;
+};
+
+bool Parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string& target) {
+            if (i + 1 >= argc) return false;
+            target = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--out") {
+            if (!value(o.out)) return false;
+        } else if (a == "--shared") {
+            if (!value(o.shared)) return false;
+        } else if (a == "--jobs") {
+            if (!value(v)) return false;
+            o.jobs = static_cast<unsigned>(std::max(1, std::atoi(v.c_str())));
+        } else if (a == "--settings") {
+            if (!value(v)) return false;
+            o.settings = SplitList(v);
+        } else if (a == "--items") {
+            if (!value(v)) return false;
+            o.items = SplitList(v);
+        } else if (a == "--test-settings") {
+            o.testSettings = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsVbr(const std::string& setting) { return setting.rfind("vbr", 0) == 0; }
+bool IsCbrStereo(const std::string& setting) { return setting.rfind("cbr", 0) == 0; }
+
+bool WriteTsv(const std::string& dir, const std::vector<Measurement>& rows, const std::vector<SettingMeans>& means) {
+    std::ofstream t(dir + "/quality.tsv");
+    t << "item\tsetting\tours_odg\tlame_odg\tdiff\tours_kbps\tlame_kbps\tours_rate\tlame_rate\n";
+    for (const Measurement& m : rows) {
+        t << m.item << '\t' << m.setting << '\t' << m.ours.odg << '\t' << m.lame.odg << '\t' << m.Difference() << '\t'
+          << m.ours.kbps << '\t' << m.lame.kbps << '\t' << m.ours.outputRate << '\t' << m.lame.outputRate << '\n';
+    }
+    std::ofstream s(dir + "/quality-means.tsv");
+    s << "setting\titems\tours_odg\tlame_odg\tdiff\tours_kbps\tlame_kbps\n";
+    for (const SettingMeans& x : means) {
+        s << x.setting << '\t' << x.items << '\t' << x.ours << '\t' << x.lame << '\t' << x.ours - x.lame << '\t'
+          << x.oursKbps << '\t' << x.lameKbps << '\n';
+    }
+    return static_cast<bool>(t) && static_cast<bool>(s);
+}
+
+// Mean ODG against mean bit rate: a curve per encoder through the constant
+// stereo rates, the variable levels as separate labelled points.
+bool DrawPicture(const std::string& dir, const std::vector<SettingMeans>& means, std::size_t itemCount) {
+    const std::string data = dir + "/rate-quality.dat";
+    {
+        std::ofstream d(data);
+        d << "# constant rates: kbps_ours odg_ours kbps_lame odg_lame setting\n";
+        for (const SettingMeans& m : means) {
+            if (IsCbrStereo(m.setting)) {
+                d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << ' ' << m.setting << '\n';
+            }
+        }
+        d << "\n\n# variable levels\n";
+        for (const SettingMeans& m : means) {
+            if (IsVbr(m.setting)) {
+                d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << ' ' << m.setting << '\n';
+            }
+        }
+    }
+    const std::string script = dir + "/rate-quality.gp";
+    {
+        std::ofstream g(script);
+        g << "set terminal pngcairo size 960,600 font 'sans,11'\n"
+          << "set output '" << dir << "/rate-quality.png'\n"
+          << "set title 'Mean PEAQ ODG against bit rate, " << itemCount << " items, 48 kHz stereo input'\n"
+          << "set xlabel 'bit rate (kbit/s, from file size)'\n"
+          << "set ylabel 'mean ODG (0 imperceptible .. -4 very annoying)'\n"
+          << "set grid\nset key bottom right\nset logscale x 2\nset xrange [28:360]\n"
+          << "set xtics (32, 48, 64, 96, 128, 160, 192, 256, 320)\nset yrange [-4:0]\n"
+          << "plot '" << data << "' index 0 using 1:2 with linespoints lw 2 pt 7 lc rgb '#c0392b' title 'Kestrune CBR', \\\n"
+          << "     '" << data << "' index 0 using 3:4 with linespoints lw 2 pt 5 lc rgb '#2c3e50' title 'LAME 3.100 CBR', \\\n"
+          << "     '" << data << "' index 1 using 1:2 with points ps 2 pt 9 lc rgb '#e67e22' title 'Kestrune VBR levels 1-5', \\\n"
+          << "     '" << data << "' index 1 using 3:4 with points ps 2 pt 11 lc rgb '#2980b9' title 'LAME -V 2..6', \\\n"
+          << "     '" << data << "' index 1 using 1:2:(stringcolumn(5)) with labels offset 0,1 font ',8' notitle\n";
+    }
+    const std::string command = "gnuplot '" + script + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!Parse(argc, argv, o)) {
+        std::fprintf(stderr,
+                     "usage: quality_bench [--out DIR] [--jobs N] [--settings a,b] [--items a,b] "
+                     "[--test-settings] [--shared DIR]\n");
+        return 2;
+    }
+    std::vector<Item> items;
+    std::string error;
+    if (!MakeQualitySet(o.shared, items, error)) {
+        std::fprintf(stderr, "quality_bench: %s\n", error.c_str());
+        return 1;
+    }
+    if (!o.items.empty()) std::erase_if(items, [&](const Item& i) { return !Contains(o.items, i.name); });
+    std::vector<Setting> settings = o.testSettings ? TestSettings() : BenchSettings();
+    if (!o.settings.empty()) std::erase_if(settings, [&](const Setting& s) { return !Contains(o.settings, s.name); });
+    if (items.empty() || settings.empty()) {
+        std::fprintf(stderr, "quality_bench: no item or no setting selected\n");
+        return 2;
+    }
+
+    // Setting-major order, so that a table reads one setting at a time.
+    std::vector<Measurement> rows(items.size() * settings.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex printLock;
+    const auto start = std::chrono::steady_clock::now();
+    auto worker = [&] {
+        QualityHarness harness;
+        for (std::size_t k; !failed && (k = next++) < rows.size();) {
+            const Setting& s = settings[k / items.size()];
+            const Item& item = items[k % items.size()];
+            std::string e;
+            if (!harness.Measure(item, s, rows[k], e)) {
+                std::lock_guard lock(printLock);
+                std::fprintf(stderr, "quality_bench: %s at %s: %s\n", item.name.c_str(), s.name.c_str(), e.c_str());
+                failed = true;
+                return;
+            }
+            std::lock_guard lock(printLock);
+            std::fprintf(stderr, "\r%zu/%zu measured", k + 1, rows.size());
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned j = 0; j < o.jobs; ++j) threads.emplace_back(worker);
+    for (std::thread& t : threads) t.join();
+    std::fprintf(stderr, "\n");
+    if (failed) return 1;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    const std::vector<SettingMeans> means = Summarise(rows);
+    std::printf("%s\n%s", FormatTable(rows).c_str(), FormatMeans(means).c_str());
+    std::printf("\n%zu measurements in %.0f s\n", rows.size(), seconds);
+    if (!WriteTsv(o.out, rows, means)) {
+        std::fprintf(stderr, "quality_bench: cannot write the TSV files in %s\n", o.out.c_str());
+        return 1;
+    }
+    if (!DrawPicture(o.out, means, items.size())) {
+        std::fprintf(stderr, "quality_bench: gnuplot failed (install gnuplot-nox)\n");
+        return 1;
+    }
+    std::printf("wrote %s/quality.tsv, %s/quality-means.tsv and %s/rate-quality.png\n", o.out.c_str(),
+                o.out.c_str(), o.out.c_str());
+    return 0;
+}
