@@ -84,8 +84,11 @@ namespace {
 // the seconds of excess at that rate the bank may lend.
 constexpr double kVbrCeiling = 1.25;
 constexpr double kVbrBankSeconds = 1.0;
-// Floor of a granule's budget, as a share of its nominal bits.
-constexpr double kVbrFloor = 0.5;
+// Floor of an audible granule's budget, as a share of its nominal bits: the
+// masking model is optimistic on tonal and speech granules (glockenspiel,
+// sustained tones), whose entropy then asks for too little. Granules with
+// nothing above their allowed distortion are not held to it.
+constexpr double kVbrFloor = 1.0;
 // Bits per bit of perceptual entropy at 80 kbit/s per channel: the entropy
 // counts only the lines above the allowed distortion; scale factors and
 // Huffman codes longer than the entropy bound cost the rest. Levels with a

@@ -48,9 +48,10 @@ class RateControl {
 // Each granule is coded to the level's noise-to-mask target: the allowed
 // distortion of every band is lowered by NoiseOffsetDb(). The bits a granule
 // may spend follow its perceptual entropy measured against that target (the
-// estimate of what coding at the target costs), between a floor that keeps
-// very tonal granules, whose masking the model overestimates, clear of
-// audible noise, and the largest part2_3_length. Over the stream, a bank of
+// estimate of what coding at the target costs), between a floor of the
+// granule's nominal share (audible granules only) that keeps very tonal
+// granules, whose masking the model overestimates, clear of audible noise,
+// and the largest part2_3_length. Over the stream, a bank of
 // bits caps the average at the level's ceiling: noise-like material, whose
 // entropy stays high, is held there instead of running up to the highest
 // bit-rate index, while short demanding passages may borrow from the bank.
