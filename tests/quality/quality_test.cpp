@@ -93,7 +93,7 @@ constexpr Floor kKnownGaps[] = {
     {"mono64", "monostereo", 0.71},    // -0.609
     {"mono64", "glockenspiel", 1.26},  // -1.158
     {"vbr2-V2", "glockenspiel", 1.25}, // -1.148
-    {"vbr2-V2", "ref-speech", 0.71},   // -0.610 (mono, 69 kbit/s against LAME's 104)
+    {"vbr2-V2", "ref-speech", 0.71},   // -0.610 (69 kbit/s against LAME's 104)
 };
 
 const Floor* Find(const Floor* begin, const Floor* end, const std::string& setting, const std::string& item) {
