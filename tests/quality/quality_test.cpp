@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 #include "tools/qualityset/alignment.h"
 #include "tools/qualityset/quality_items.h"
 #include "tools/qualityset/quality_measure.h"
@@ -215,6 +218,33 @@ TEST(QualitySet, ItemsAreDeterministicAndWellFormed) {
     ASSERT_TRUE(MakeItem("sparse", "", item, error));
     EXPECT_EQ(item.channels[0][static_cast<std::size_t>(0.5 * kItemRate)], 0.0f);
     EXPECT_EQ(item.channels[1][static_cast<std::size_t>(3.5 * kItemRate)], 0.0f);
+}
+
+// The harness encodes in-process; what it grades must be what the program
+// writes for the same WAVE file and options.
+TEST(QualityHarness, EncodesWhatTheProgramWrites) {
+    kestrune::testing::TempDir dir;
+    Item stereo;
+    std::string error;
+    ASSERT_TRUE(MakeItem("castanets", "", stereo, error)) << error;
+    const Item mono = Downmix(stereo);
+    for (const Setting& setting : TestSettings()) {
+        SCOPED_TRACE(setting.name);
+        const Item& input = setting.mono ? mono : stereo;
+        ASSERT_TRUE(WriteWave16(dir / "in.wav", input));
+        const std::string option =
+            setting.level > 0 ? "-m" + std::to_string(setting.level) : "-b" + std::to_string(setting.bitRateKbps);
+        const auto run = kestrune::testing::RunProgram(KESTRUNE_BINARY, {"in.wav", "out.mp3", option}, dir.str());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::string stream;
+        EncoderResult result;
+        ASSERT_TRUE(EncodeWithOurs(input, setting, stream, result, error)) << error;
+        const std::string written = kestrune::testing::ReadBytes(dir / "out.mp3");
+        ASSERT_GT(stream.size(), 10000u);
+        EXPECT_TRUE(written == stream) << "program " << written.size() << " bytes, harness " << stream.size();
+        EXPECT_EQ(result.outputRate, 48000);
+        EXPECT_EQ(result.expectedLag, 1201);
+    }
 }
 
 // The alignment finds a known delay in a noisy, scaled copy.
