@@ -14,10 +14,10 @@ InputBitstream::InputBitstream(size_t requestedBytes) {
 size_t InputBitstream::Feed(const uint8_t* bytes, size_t count) {
   // The ring holds whole bytes; a partly consumed byte still occupies its slot.
   const size_t take = std::min(count, FreeBytes());
-  for (size_t i = 0; i < take; ++i) {
-    buffer_[writePos_] = bytes[i];
-    writePos_ = (writePos_ + 1) & (size_ - 1);
-  }
+  const size_t head = std::min(take, size_ - writePos_);  // up to the ring's end
+  std::memcpy(buffer_.data() + writePos_, bytes, head);
+  std::memcpy(buffer_.data(), bytes + head, take - head);
+  writePos_ = (writePos_ + take) & (size_ - 1);
   validBits_ += take * 8;
   return take;
 }

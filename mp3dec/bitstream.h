@@ -21,7 +21,10 @@ class BitReader {
       : data_(data), size_(sizeBytes), limitBits_(sizeBytes * 8) {}
 
   // The next 32 bits without consuming them (zeros beyond the end).
-  uint32_t Peek32() const {
+  uint32_t Peek32() const { return static_cast<uint32_t>(Peek57() >> 32); }
+  // The next 57 bits in the top of the word (zeros beyond the end; the
+  // lowest 7 bits may be zeros that are not the stream's).
+  uint64_t Peek57() const {
     const size_t byte = pos_ >> 3;
     uint64_t v = 0;
     if (byte + 8 <= size_) {
@@ -30,7 +33,7 @@ class BitReader {
     } else {
       for (size_t i = 0; i < 8; ++i) v = (v << 8) | (byte + i < size_ ? data_[byte + i] : 0u);
     }
-    return static_cast<uint32_t>((v << (pos_ & 7)) >> 32);
+    return v << (pos_ & 7);
   }
   // n from 0 to 32.
   uint32_t Read(int n) {

@@ -8,17 +8,40 @@
 namespace mp3dec {
 namespace {
 
-// Walks a code tree two bits at a time over a 32-bit window of the stream,
-// the first four steps through the tree's byte table; at a leaf the reader
-// moves exactly the code's length past its start.
-inline uint32_t DecodeCode(BitReader& r, const HuffmanTree& tree) {
-  const uint32_t window = r.Peek32();
-  uint32_t e = tree.firstByte[window >> 24];
-  for (int used = 8; (e & 0xFF00) == 0 && used <= 30; used += 2) {
-    e = tree.nodes[(e >> 16) * 4 + ((window >> (30 - used)) & 3)];
+// A look at the next 57 bits of the stream, taken from the front. One pair's
+// code, escapes and signs take at most 19 + 2 * (13 + 1) = 47 bits and one
+// quadruple's at most 6 + 4, so each is decoded from a single look and the
+// reader then skips the bits taken.
+class BitWindow {
+ public:
+  explicit BitWindow(const BitReader& r) : bits_(r.Peek57()) {}
+  // The untaken bits, first one at the top.
+  uint64_t Ahead() const { return bits_ << used_; }
+  // n from 1 to 32.
+  uint32_t Take(int n) {
+    const uint32_t v = static_cast<uint32_t>(Ahead() >> (64 - n));
+    used_ += n;
+    return v;
   }
-  const uint32_t length = (e >> 8) & 0xFF;
-  r.Skip(length != 0 ? length : 32);  // 0: unreachable with the standard's trees
+  void Skip(int n) { used_ += n; }
+  int Used() const { return used_; }
+
+ private:
+  uint64_t bits_;
+  int used_ = 0;
+};
+
+// Walks a code tree two bits at a time, the first four steps through the
+// tree's byte table; at a leaf the window moves exactly the code's length
+// past its start.
+inline uint32_t DecodeCode(BitWindow& w, const HuffmanTree& tree) {
+  const uint64_t ahead = w.Ahead();
+  uint32_t e = tree.firstByte[ahead >> 56];
+  for (int used = 8; (e & 0xFF00) == 0 && used <= 30; used += 2) {
+    e = tree.nodes[(e >> 16) * 4 + ((ahead >> (62 - used)) & 3)];
+  }
+  const int length = static_cast<int>((e >> 8) & 0xFF);
+  w.Skip(length != 0 ? length : 32);  // 0: unreachable with the standard's trees
   return e & 0xFF;
 }
 
@@ -49,7 +72,7 @@ Regions FindRegions(const GranuleInfo& g, const FrameContext& frame) {
   return reg;
 }
 
-inline int32_t WithSign(BitReader& r, int32_t v) { return (v != 0 && r.ReadBit()) ? -v : v; }
+inline int32_t WithSign(BitWindow& w, int32_t v) { return (v != 0 && w.Take(1) != 0) ? -v : v; }
 
 }  // namespace
 
@@ -67,13 +90,15 @@ int DecodeSpectrum(BitReader& r, size_t endBit, const GranuleInfo& g, const Fram
       continue;
     }
     for (; line < end; line += 2) {
-      const uint32_t pair = DecodeCode(r, tree);
+      BitWindow w(r);
+      const uint32_t pair = DecodeCode(w, tree);
       int32_t x = static_cast<int32_t>(pair >> 4);
       int32_t y = static_cast<int32_t>(pair & 15);
-      if (tree.linbits != 0 && x == 15) x += static_cast<int32_t>(r.Read(tree.linbits));
-      x = WithSign(r, x);
-      if (tree.linbits != 0 && y == 15) y += static_cast<int32_t>(r.Read(tree.linbits));
-      y = WithSign(r, y);
+      if (tree.linbits != 0 && x == 15) x += static_cast<int32_t>(w.Take(tree.linbits));
+      x = WithSign(w, x);
+      if (tree.linbits != 0 && y == 15) y += static_cast<int32_t>(w.Take(tree.linbits));
+      y = WithSign(w, y);
+      r.Skip(static_cast<size_t>(w.Used()));
       values[line] = x;
       values[line + 1] = y;
       if ((x | y) != 0) nonzeroEnd = line + (y != 0 ? 2 : 1);
@@ -82,10 +107,12 @@ int DecodeSpectrum(BitReader& r, size_t endBit, const GranuleInfo& g, const Fram
   // Count1 quadruples while bits remain; one that crosses endBit is dropped.
   const HuffmanTree& quadTree = kHuffmanTrees[32 + g.count1Table];
   while (line <= 572 && r.Position() < endBit) {
-    const uint32_t q = DecodeCode(r, quadTree);
+    BitWindow w(r);
+    const uint32_t q = DecodeCode(w, quadTree);
     int32_t v[4] = {static_cast<int32_t>((q >> 3) & 1), static_cast<int32_t>((q >> 2) & 1),
                     static_cast<int32_t>((q >> 1) & 1), static_cast<int32_t>(q & 1)};
-    for (int32_t& s : v) s = WithSign(r, s);
+    for (int32_t& s : v) s = WithSign(w, s);
+    r.Skip(static_cast<size_t>(w.Used()));
     if (r.Position() > endBit) break;
     for (int k = 0; k < 4; ++k) {
       values[line + k] = v[k];

@@ -141,7 +141,7 @@ int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]
 }
 
 void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
-                      int activeSubbands, HybridState& state, float out[18][32]) {
+                      int activeSubbands, HybridState& state, SubbandBlock& out) {
   // The lowest subbands of a mixed granule (any switched block type) use the
   // normal long window.
   const int normalSubbands = g.windowSwitching && g.mixedBlock ? (frame.eightKiloHertz ? 4 : 2) : 0;
@@ -159,7 +159,7 @@ void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const flo
       LongImdct(x + 18 * sb, static_cast<int>(g.blockType), overlap, slot);
     }
     // Frequency inversion: odd samples of odd subbands change sign.
-    for (int t = 0; t < 18; ++t) out[t][sb] = (sb & 1) && (t & 1) ? -slot[t] : slot[t];
+    for (int t = 0; t < 18; ++t) out[sb][t] = (sb & 1) && (t & 1) ? -slot[t] : slot[t];
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mp3dec/side_info.h"
+#include "mp3dec/synthesis.h"
 
 namespace mp3dec {
 
@@ -20,9 +21,10 @@ struct HybridState {
   float overlap[32][18] = {};
 };
 
-// Turns 576 spectral lines into 18 time slots x 32 subbands (out[slot][sb]).
-// Subbands from activeSubbands on only release their overlap.
+// Turns 576 spectral lines into 32 subbands x 18 time slots (out[sb][slot];
+// the padding columns are left alone). Subbands from activeSubbands on only
+// release their overlap.
 void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
-                      int activeSubbands, HybridState& state, float out[18][32]);
+                      int activeSubbands, HybridState& state, SubbandBlock& out);
 
 }  // namespace mp3dec

@@ -58,7 +58,7 @@ class Layer3Decoder {
   int32_t quantised_[2][2][576];   // [granule][channel]
   int nonzeroLines_[2][2] = {};
   float spectrum_[2][576];
-  float subbands_[18][32];
+  SubbandBlock subbands_ = {};
   HybridState hybrid_[2];
   SynthesisFilter synthesis_[2];
   Concealer concealer_;

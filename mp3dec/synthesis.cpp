@@ -34,62 +34,78 @@ const DctFactors kDct = MakeDctFactors();
 // by B. G. Lee's recursion: with a[k] = s[k] + s[N-1-k] and
 // b[k] = (s[k] - s[N-1-k]) / (2 cos(pi (2k+1) / 2N)), the even outputs are
 // the N/2-point transform of a and the odd ones X[2m+1] = B[m] + B[m+1] of
-// the transform B of b.
+// the transform B of b. Point k of column l is s[k * C + l]: C = 1 is the
+// plain transform, larger C transforms C columns side by side with the
+// same operations in the same order.
 #if defined(__GNUC__) || defined(__clang__)
 #define MP3DEC_FLATTEN __attribute__((flatten))
 #else
 #define MP3DEC_FLATTEN
 #endif
 
-template <int N>
+template <int N, int C>
 void Dct(const float* s, float* x) {
   if constexpr (N == 1) {
-    x[0] = s[0];
+    for (int l = 0; l < C; ++l) x[l] = s[l];
   } else {
     constexpr int H = N / 2;
-    float a[H], b[H], ta[H], tb[H];
+    float a[H * C], b[H * C], ta[H * C], tb[H * C];
     const float* factor = kDct.f.data() + DctFactors::Offset(N);
     for (int k = 0; k < H; ++k) {
-      a[k] = s[k] + s[N - 1 - k];
-      b[k] = (s[k] - s[N - 1 - k]) * factor[k];
+      const float* lo = s + k * C;
+      const float* hi = s + (N - 1 - k) * C;
+      for (int l = 0; l < C; ++l) {
+        a[k * C + l] = lo[l] + hi[l];
+        b[k * C + l] = (lo[l] - hi[l]) * factor[k];
+      }
     }
-    Dct<H>(a, ta);
-    Dct<H>(b, tb);
+    Dct<H, C>(a, ta);
+    Dct<H, C>(b, tb);
     for (int m = 0; m < H - 1; ++m) {
-      x[2 * m] = ta[m];
-      x[2 * m + 1] = tb[m] + tb[m + 1];
+      for (int l = 0; l < C; ++l) {
+        x[2 * m * C + l] = ta[m * C + l];
+        x[(2 * m + 1) * C + l] = tb[m * C + l] + tb[(m + 1) * C + l];
+      }
     }
-    x[N - 2] = ta[H - 1];
-    x[N - 1] = tb[H - 1];
+    for (int l = 0; l < C; ++l) {
+      x[(N - 2) * C + l] = ta[(H - 1) * C + l];
+      x[(N - 1) * C + l] = tb[(H - 1) * C + l];
+    }
   }
 }
 
 }  // namespace
 
 // Flattened: the recursion's levels are inlined into one function.
-MP3DEC_FLATTEN void Dct32(const float s[32], float x[32]) { Dct<32>(s, x); }
+MP3DEC_FLATTEN void Dct32(const float s[32], float x[32]) { Dct<32, 1>(s, x); }
+
+MP3DEC_FLATTEN void Dct32Columns(const SubbandBlock& s, SubbandBlock& x) {
+  Dct<32, kSlotColumns>(&s[0][0], &x[0][0]);
+}
 
 void SynthesisFilter::Reset() {
   std::memset(fifo_, 0, sizeof fifo_);
   position_ = 0;
 }
 
-void SynthesisFilter::SynthesiseGranule(const float subbands[18][32], float* pcm, size_t stride) {
-  for (int t = 0; t < 18; ++t) SynthesiseSlot(subbands[t], pcm + static_cast<size_t>(t) * 32 * stride, stride);
+void SynthesisFilter::SynthesiseGranule(const SubbandBlock& subbands, float* pcm, size_t stride) {
+  SubbandBlock matrixed;
+  Dct32Columns(subbands, matrixed);
+  for (int t = 0; t < kSlots; ++t) {
+    SynthesiseSlot(matrixed, t, pcm + static_cast<size_t>(t) * 32 * stride, stride);
+  }
 }
 
-void SynthesisFilter::SynthesiseSlot(const float* subbands, float* pcm, size_t stride) {
+void SynthesisFilter::SynthesiseSlot(const SubbandBlock& matrixed, int slot, float* pcm, size_t stride) {
   // V[i] = sum_k S[k] cos((16 + i)(2k + 1) pi / 64), i = 0..63, from the
   // DCT x of S: V[i] = x[i + 16] (i < 16), 0 (i = 16), -x[48 - i] (17..47),
   // -x[i - 48] (48..63).
   position_ = (position_ - 64) & 1023;
-  float x[32];
-  Dct32(subbands, x);
   float v[64];
-  for (int i = 0; i < 16; ++i) v[i] = x[i + 16];
+  for (int i = 0; i < 16; ++i) v[i] = matrixed[i + 16][slot];
   v[16] = 0.0f;
-  for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
-  for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
+  for (int i = 17; i < 48; ++i) v[i] = -matrixed[48 - i][slot];
+  for (int i = 48; i < 64; ++i) v[i] = -matrixed[i - 48][slot];
   std::memcpy(fifo_ + position_, v, sizeof v);
   std::memcpy(fifo_ + position_ + 1024, v, sizeof v);
 

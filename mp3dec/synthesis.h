@@ -7,16 +7,26 @@
 
 namespace mp3dec {
 
+// One granule of one channel in subband-major order, block[sb][slot], the
+// order in which the hybrid filter bank produces it. The 18 time slots are
+// padded to 20 columns so that loops over the slots run in whole vectors of
+// four; the padding columns are never read into the output.
+inline constexpr int kSlots = 18;
+inline constexpr int kSlotColumns = 20;
+using SubbandBlock = float[32][kSlotColumns];
+
 class SynthesisFilter {
  public:
   void Reset();
-  // Synthesises 18 time slots of one channel: subbands[slot][sb] ->
-  // 18 * 32 samples written to pcm[n * stride], scaled by 2^-15 (the spectrum
-  // carries 2^15), not clipped.
-  void SynthesiseGranule(const float subbands[18][32], float* pcm, size_t stride);
+  // Synthesises 18 time slots of one channel: 18 * 32 samples written to
+  // pcm[n * stride], scaled by 2^-15 (the spectrum carries 2^15), not
+  // clipped.
+  void SynthesiseGranule(const SubbandBlock& subbands, float* pcm, size_t stride);
 
  private:
-  void SynthesiseSlot(const float* subbands, float* pcm, size_t stride);
+  // Stores the matrixed slot (column `slot` of the transform) in the FIFO
+  // and windows the FIFO into 32 samples.
+  void SynthesiseSlot(const SubbandBlock& matrixed, int slot, float* pcm, size_t stride);
 
   // The FIFO V of the standard, newest slot first from position_, stored
   // twice (at position_ and position_ + 1024) so that the window reads one
@@ -28,5 +38,10 @@ class SynthesisFilter {
 // The 32-point matrixing of one slot, x[m] = sum_k s[k] cos(m (2k+1) pi / 64)
 // for m = 0..31, computed with a fast factorisation.
 void Dct32(const float s[32], float x[32]);
+
+// The same transform of every column of a block at once: the operations of
+// Dct32 run on whole rows, which the compiler turns into vector arithmetic;
+// each column's result is exactly Dct32's.
+void Dct32Columns(const SubbandBlock& s, SubbandBlock& x);
 
 }  // namespace mp3dec

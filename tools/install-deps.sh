@@ -1,17 +1,32 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Kestrune need, only
-# those that are missing. Pass "build" to install just the build tools.
+# those that are missing, in one apt-get run. Takes the package sets to
+# install; the build tools always come along:
+#   build     the build tools alone
+#   test      the tests on Linux: libraries, sanitizers, reference tools (default)
+#   windows   the mingw-w64 cross build and Wine, for tools/test-windows.sh
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ make)
 test_pkgs=(clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev gnuplot-nox
            binutils mpg123 lame ffmpeg sox vorbis-tools
            libogg0 libvorbis0a libvorbisenc2 libvorbisfile3 libogg-dev libvorbis-dev)
+# googletest: its sources are built with the cross compiler; sox makes the
+# input of the Linux-against-Windows comparison.
+windows_pkgs=(g++-mingw-w64-x86-64-posix wine64 wine googletest sox)
 
 want=("${build_pkgs[@]}")
-if [ "${1:-test}" != build ]; then
-  want+=("${test_pkgs[@]}")
-fi
+for set in "${@:-test}"; do
+  case "$set" in
+    build) ;;
+    test) want+=("${test_pkgs[@]}") ;;
+    windows) want+=("${windows_pkgs[@]}") ;;
+    *)
+      echo "usage: $0 [build|test|windows]..." >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for p in "${want[@]}"; do
@@ -21,6 +36,8 @@ for p in "${want[@]}"; do
 done
 
 if [ "${#missing[@]}" -gt 0 ]; then
+  # A package named by two sets is installed once.
+  mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
   echo "Installing: ${missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

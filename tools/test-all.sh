@@ -7,7 +7,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh test || exit 1
+tools/install-deps.sh test windows || exit 1
 
 jobs=$(nproc)
 failed=()
@@ -29,7 +29,7 @@ step "fuzz build" cmake --build --preset fuzz -j "$jobs"
 step "fuzz runs" ctest --preset fuzz -j "$jobs"
 
 echo "== Windows cross build and tests under Wine =="
-tools/test-windows.sh || status=1
+step "Windows build and tests" tools/test-windows.sh
 
 echo "== sanitizer build and tests =="
 step "asan configure" cmake --preset asan

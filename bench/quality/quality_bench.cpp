@@ -7,12 +7,18 @@
 // mean bit rate with gnuplot.
 //
 //   quality_bench [--out DIR] [--jobs N] [--settings a,b,...] [--items a,b,...]
-//                 [--test-settings] [--shared DIR]
+//                 [--test-settings [--print-floors]] [--shared DIR]
+//   quality_bench --write-items DIR   (writes the items as 16-bit WAVE files and stops)
+//
+// With --test-settings --print-floors it also prints the regression test's
+// floor and known-gap tables (tests/quality/quality_test.cpp) for the values
+// just measured: floors 0.1 below our ODG, gaps 0.1 beyond today's.
 //
 // DIR (default .) receives quality.tsv, quality-means.tsv, rate-quality.gp
 // and rate-quality.png. Takes about 10 minutes on one core.
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -49,8 +55,10 @@ bool Contains(const std::vector<std::string>& list, const std::string& s) {
 struct Options {
     std::string out = ".";
     std::string shared = KESTRUNE_SHARED_DIR;
+    std::string writeItems;
     unsigned jobs = 1;
     bool testSettings = false;
+    bool printFloors = false;
     std::vector<std::string> settings, items;
 };
 
@@ -76,6 +84,10 @@ bool Parse(int argc, char** argv, Options& o) {
         } else if (a == "--items") {
             if (!value(v)) return false;
             o.items = SplitList(v);
+        } else if (a == "--write-items") {
+            if (!value(o.writeItems)) return false;
+        } else if (a == "--print-floors") {
+            o.printFloors = true;
         } else if (a == "--test-settings") {
             o.testSettings = true;
         } else {
@@ -83,6 +95,24 @@ bool Parse(int argc, char** argv, Options& o) {
         }
     }
     return true;
+}
+
+// The test's tables: floor = our ODG - 0.1 rounded down to 0.01; a known gap
+// where we are more than 0.6 below LAME, at today's gap + 0.1 rounded up.
+void PrintFloors(const std::vector<Measurement>& rows) {
+    std::printf("\nconstexpr Floor kFloors[] = {\n");
+    for (const Measurement& m : rows) {
+        std::printf("    {\"%s\", \"%s\", %.2f},\n", m.setting.c_str(), m.item.c_str(),
+                    std::floor((m.ours.odg - 0.1) * 100.0 + 1e-9) / 100.0);
+    }
+    std::printf("};\n\nconstexpr Floor kKnownGaps[] = {\n");
+    for (const Measurement& m : rows) {
+        if (m.Difference() < -0.6) {
+            std::printf("    {\"%s\", \"%s\", %.2f},  // measured %+.3f\n", m.setting.c_str(), m.item.c_str(),
+                        std::ceil((0.1 - m.Difference()) * 100.0 - 1e-9) / 100.0, m.Difference());
+        }
+    }
+    std::printf("};\n");
 }
 
 bool IsVbr(const std::string& setting) { return setting.rfind("vbr", 0) == 0; }
@@ -116,10 +146,13 @@ bool DrawPicture(const std::string& dir, const std::vector<SettingMeans>& means,
                 d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << ' ' << m.setting << '\n';
             }
         }
-        d << "\n\n# variable levels\n";
+        d << "\n\n# variable levels: ... our label, LAME's label\n";
         for (const SettingMeans& m : means) {
             if (IsVbr(m.setting)) {
-                d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << ' ' << m.setting << '\n';
+                // "vbr2-V3": our level 2 against LAME -V 3.
+                const std::size_t dash = m.setting.find('-');
+                d << m.oursKbps << ' ' << m.ours << ' ' << m.lameKbps << ' ' << m.lame << " L"
+                  << m.setting.substr(3, dash - 3) << " -" << m.setting.substr(dash + 1) << '\n';
             }
         }
     }
@@ -132,12 +165,13 @@ bool DrawPicture(const std::string& dir, const std::vector<SettingMeans>& means,
           << "set xlabel 'bit rate (kbit/s, from file size)'\n"
           << "set ylabel 'mean ODG (0 imperceptible .. -4 very annoying)'\n"
           << "set grid\nset key bottom right\nset logscale x 2\nset xrange [28:360]\n"
-          << "set xtics (32, 48, 64, 96, 128, 160, 192, 256, 320)\nset yrange [-4:0]\n"
+          << "set xtics (32, 48, 64, 96, 128, 160, 192, 256, 320)\nset yrange [-4:0.4]\n"
           << "plot '" << data << "' index 0 using 1:2 with linespoints lw 2 pt 7 lc rgb '#c0392b' title 'Kestrune CBR', \\\n"
           << "     '" << data << "' index 0 using 3:4 with linespoints lw 2 pt 5 lc rgb '#2c3e50' title 'LAME 3.100 CBR', \\\n"
-          << "     '" << data << "' index 1 using 1:2 with points ps 2 pt 9 lc rgb '#e67e22' title 'Kestrune VBR levels 1-5', \\\n"
+          << "     '" << data << "' index 1 using 1:2 with points ps 2 pt 9 lc rgb '#e67e22' title 'Kestrune VBR levels L1..L5', \\\n"
           << "     '" << data << "' index 1 using 3:4 with points ps 2 pt 11 lc rgb '#2980b9' title 'LAME -V 2..6', \\\n"
-          << "     '" << data << "' index 1 using 1:2:(stringcolumn(5)) with labels offset 0,1 font ',8' notitle\n";
+          << "     '" << data << "' index 1 using 1:2:(stringcolumn(5)) with labels offset 0,-1.2 font ',9' notitle, \\\n"
+          << "     '" << data << "' index 1 using 3:4:(stringcolumn(6)) with labels offset 0,1.2 font ',9' notitle\n";
     }
     const std::string command = "gnuplot '" + script + "'";
     return std::system(command.c_str()) == 0;
@@ -150,7 +184,7 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: quality_bench [--out DIR] [--jobs N] [--settings a,b] [--items a,b] "
-                     "[--test-settings] [--shared DIR]\n");
+                     "[--test-settings [--print-floors]] [--shared DIR] | --write-items DIR\n");
         return 2;
     }
     std::vector<Item> items;
@@ -160,6 +194,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!o.items.empty()) std::erase_if(items, [&](const Item& i) { return !Contains(o.items, i.name); });
+    if (!o.writeItems.empty()) {
+        for (const Item& item : items) {
+            const std::string path = o.writeItems + "/" + item.name + ".wav";
+            if (!WriteWave16(path, item)) {
+                std::fprintf(stderr, "quality_bench: cannot write %s\n", path.c_str());
+                return 1;
+            }
+            std::printf("%s\n", path.c_str());
+        }
+        return 0;
+    }
     std::vector<Setting> settings = o.testSettings ? TestSettings() : BenchSettings();
     if (!o.settings.empty()) std::erase_if(settings, [&](const Setting& s) { return !Contains(o.settings, s.name); });
     if (items.empty() || settings.empty()) {
@@ -199,6 +244,7 @@ int main(int argc, char** argv) {
     const std::vector<SettingMeans> means = Summarise(rows);
     std::printf("%s\n%s", FormatTable(rows).c_str(), FormatMeans(means).c_str());
     std::printf("\n%zu measurements in %.0f s\n", rows.size(), seconds);
+    if (o.printFloors) PrintFloors(rows);
     if (!WriteTsv(o.out, rows, means)) {
         std::fprintf(stderr, "quality_bench: cannot write the TSV files in %s\n", o.out.c_str());
         return 1;

@@ -2,26 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestrune {
 namespace {
 
+using testing::ReadBytes;
 using testing::TempDir;
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testing::WriteBytes;
 
 TEST(FileStream, OpenModesCreateTruncateAndRefuseWhatIsMissing) {
   TempDir dir;

@@ -137,12 +137,6 @@ TEST(Paths, SplitPathAndAttributes) {
   EXPECT_FALSE(DeleteFile(dir / "f.txt"));
 }
 
-}  // namespace
-}  // namespace kestrune
-
-namespace kestrune {
-namespace {
-
 TEST(Paths, FileFinderListsMatchesWithTheirFolder) {
   testing::TempDir dir;
   for (const char* name : {"a.wav", "b.WAV", "c.csv", "noext"}) std::ofstream(dir / name) << "x";

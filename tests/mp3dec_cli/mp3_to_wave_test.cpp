@@ -28,6 +28,15 @@ TEST(Mp3ToWave, FloatToPcm16RoundsTiesToEvenAndClamps) {
   int16_t out[13];
   kestrune::FloatToPcm16(out, in, 13);
   for (int i = 0; i < 13; ++i) EXPECT_EQ(out[i], expected[i]) << i;
+  // Runs are converted eight at a time and the rest one by one: every value
+  // must convert the same at every position and in runs of every length.
+  for (size_t length = 1; length <= 40; ++length) {
+    std::vector<float> run(length);
+    std::vector<int16_t> got(length);
+    for (size_t i = 0; i < length; ++i) run[i] = in[(i + length) % 13];
+    kestrune::FloatToPcm16(got.data(), run.data(), length);
+    for (size_t i = 0; i < length; ++i) ASSERT_EQ(got[i], expected[(i + length) % 13]) << length << " " << i;
+  }
 }
 
 std::vector<uint8_t> WaveSamples(const std::string& path, size_t* fileSize) {

@@ -5,27 +5,13 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <numbers>
 #include <string>
-#include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/riff_bytes.h"
 
 namespace kestrune::testing {
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void PutLe(std::string* s, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
-}
 
 inline uint64_t GetLe(const std::string& s, size_t at, int bytes) {
   uint64_t v = 0;
@@ -56,52 +42,36 @@ struct WaveSpec {
 inline std::string MakeWave(const WaveSpec& w) {
   const int bytesPerSample = w.bits / 8;
   const uint64_t dataBytes = static_cast<uint64_t>(w.frames) * w.channels * bytesPerSample;
-  std::string data;
-  data.reserve(dataBytes);
+  Bytes data;
   for (int64_t i = 0; i < w.frames; ++i) {
     for (int c = 0; c < w.channels; ++c) {
       const float x = TestSample(c, i, w.rate);
       if (w.isFloat) {
-        uint32_t u;
-        std::memcpy(&u, &x, 4);
-        PutLe(&data, u, 4);
+        data.F32(x);
       } else if (w.bits == 8) {
-        PutLe(&data, static_cast<uint8_t>(std::lround(x * 127.0) + 128), 1);
+        data.U8(static_cast<uint8_t>(std::lround(x * 127.0) + 128));
       } else {
-        const double scale = std::ldexp(1.0, w.bits - 1) - 1.0;
-        PutLe(&data, static_cast<uint64_t>(std::llround(x * scale)), bytesPerSample);
+        const int64_t v = std::llround(x * (std::ldexp(1.0, w.bits - 1) - 1.0));
+        for (int b = 0; b < bytesPerSample; ++b) data.U8(static_cast<uint8_t>(v >> (8 * b)));
       }
     }
   }
-  std::string fmt;
-  PutLe(&fmt, w.isFloat ? 3 : 1, 2);
-  PutLe(&fmt, static_cast<uint64_t>(w.channels), 2);
-  PutLe(&fmt, static_cast<uint64_t>(w.rate), 4);
-  PutLe(&fmt, static_cast<uint64_t>(w.rate) * w.channels * bytesPerSample, 4);
-  PutLe(&fmt, static_cast<uint64_t>(w.channels * bytesPerSample), 2);
-  PutLe(&fmt, static_cast<uint64_t>(w.bits), 2);
-
-  std::string body = "WAVE";
-  if (w.rf64) {
-    body += "ds64";
-    PutLe(&body, 28, 4);
-    PutLe(&body, 4 + 36 + 8 + fmt.size() + 8 + dataBytes, 8);  // RIFF size
-    PutLe(&body, dataBytes, 8);
-    PutLe(&body, static_cast<uint64_t>(w.frames), 8);
-    PutLe(&body, 0, 4);  // no table entries
+  const Bytes fmt = FmtBody(w.isFloat ? 3 : 1, static_cast<uint16_t>(w.channels),
+                            static_cast<uint32_t>(w.rate), static_cast<uint16_t>(w.bits));
+  Bytes chunks;
+  if (w.rf64) {  // no table entries
+    chunks.Chunk("ds64", Bytes().U64(4 + 36 + 8 + fmt.size() + 8 + dataBytes).U64(dataBytes)
+                             .U64(static_cast<uint64_t>(w.frames)).U32(0));
   }
-  body += "fmt ";
-  PutLe(&body, fmt.size(), 4);
-  body += fmt;
-  if (w.withData) {
-    body += "data";
-    PutLe(&body, w.rf64 ? 0xFFFFFFFFu : dataBytes, 4);
-    body += data;
-    if (dataBytes % 2) body.push_back('\0');
+  chunks.Chunk("fmt ", fmt);
+  if (w.withData && w.rf64) {
+    chunks.Text("data").U32(0xFFFFFFFFu).Append(data);
+    if (dataBytes % 2) chunks.U8(0);
+  } else if (w.withData) {
+    chunks.Chunk("data", data);
   }
-  std::string file = w.rf64 ? "RF64" : "RIFF";
-  PutLe(&file, w.rf64 ? 0xFFFFFFFFu : body.size(), 4);
-  return file + body;
+  if (!w.rf64) return RiffWave(chunks).data;
+  return Bytes().Text("RF64").U32(0xFFFFFFFFu).Text("WAVE").Append(chunks).data;
 }
 
 // The fields of a 16-bit PCM WAVE file and its interleaved samples.

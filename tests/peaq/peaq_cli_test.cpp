@@ -2,59 +2,34 @@
 // codes and messages, and its inputs made by sox during the test.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+
 namespace {
+
+using kestrune::testing::ProgramResult;
 
 const std::string kQuality = std::string(KESTRUNE_SHARED_DIR) + "/quality/";
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 class PeaqCli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kestrune-peaq-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+    ProgramResult run(const std::vector<std::string>& args) {
+        return kestrune::testing::RunProgram(KESTRUNE_PEAQ_BINARY, args, dir_.str());
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    CliRun run(const std::string& args) {
-        const std::string out = dir_ + "/out.txt";
-        const std::string err = dir_ + "/err.txt";
-        const std::string cmd = std::string("'") + KESTRUNE_PEAQ_BINARY + "' " + args + " >'" + out + "' 2>'" + err + "'";
-        const int status = std::system(cmd.c_str());
-        CliRun r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = slurp(out);
-        r.err = slurp(err);
-        return r;
-    }
+    // A file made by sox in the test folder from the input and effects given.
     std::string sox(const std::string& args, const std::string& name, const std::string& effects = "") {
-        const std::string path = dir_ + "/" + name;
-        const std::string cmd = "sox " + args + " '" + path + "' " + effects + " 2>/dev/null";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        const std::string path = dir_ / name;
+        int status = -1;
+        kestrune::testing::Shell("sox " + args + " '" + path + "' " + effects + " 2>/dev/null", &status);
+        EXPECT_EQ(status, 0) << args << " " << effects;
         return path;
     }
-    std::string dir_;
+    kestrune::testing::TempDir dir_;
 };
 
 std::vector<std::string> lines(const std::string& text) {
@@ -65,7 +40,7 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 TEST_F(PeaqCli, PrintsGradeThenIndexAndVariables) {
-    const CliRun r = run("'" + kQuality + "ref/tones.wav' '" + kQuality + "test/tones-lame96.wav'");
+    const ProgramResult r = run({kQuality + "ref/tones.wav", kQuality + "test/tones-lame96.wav"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const std::vector<std::string> l = lines(r.out);
@@ -83,60 +58,53 @@ TEST_F(PeaqCli, PrintsGradeThenIndexAndVariables) {
 }
 
 TEST_F(PeaqCli, FloatInputGradesLikeSixteenBit) {
-    const std::string ref = sox("'" + kQuality + "ref/pluck.wav' -e floating-point -b 32", "ref.wav");
-    const std::string test = sox("'" + kQuality + "test/pluck-lame192.wav' -e floating-point -b 32", "test.wav");
-    const CliRun f = run("'" + ref + "' '" + test + "'");
-    const CliRun i = run("'" + kQuality + "ref/pluck.wav' '" + kQuality + "test/pluck-lame192.wav'");
+    const std::string ref = kQuality + "ref/pluck.wav";
+    const std::string test = kQuality + "test/pluck-lame192.wav";
+    const ProgramResult f = run({sox("'" + ref + "' -e floating-point -b 32", "ref.wav"),
+                                 sox("'" + test + "' -e floating-point -b 32", "test.wav")});
+    const ProgramResult i = run({ref, test});
     ASSERT_EQ(f.exitCode, 0) << f.err;
     ASSERT_EQ(i.exitCode, 0) << i.err;
     EXPECT_NEAR(std::stod(lines(f.out)[0]), std::stod(lines(i.out)[0]), 0.002);
 }
 
 TEST_F(PeaqCli, RejectsInputsItCannotCompare) {
-    const std::string tones = "'" + kQuality + "ref/tones.wav'";
-    CliRun r = run("");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "usage: kestrune-peaq REF.wav TEST.wav\n");
-    EXPECT_EQ(r.out, "");
-
-    const std::string resampled = sox(tones + " -r 44100", "44k.wav");
-    r = run(tones + " '" + resampled + "'");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err,
-              "kestrune-peaq: both files must be sampled at 48000 Hz (reference 48000 Hz, test 44100 Hz); "
-              "resample to 48 kHz first, e.g. sox IN.wav -r 48000 OUT.wav\n");
-    EXPECT_EQ(r.out, "");
-
-    r = run(tones + " '" + kQuality + "ref/speech.wav'");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "kestrune-peaq: the files have different channel counts (reference 2, test 1)\n");
-
-    const std::string shorter = sox(tones, "short.wav", "trim 0 1000s");
-    r = run(tones + " '" + shorter + "'");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err,
-              "kestrune-peaq: the files have different lengths (reference 288000 samples, test 1000 samples); "
-              "align and trim the test signal to the reference\n");
-
-    const std::string pcm24 = sox(tones + " -b 24", "24bit.wav");
-    r = run(tones + " '" + pcm24 + "'");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("only 16-bit PCM and 32-bit float"), std::string::npos) << r.err;
-
-    r = run(tones + " '" + dir_ + "/missing.wav'");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "kestrune-peaq: cannot open " + dir_ + "/missing.wav\n");
-
-    const char junk[] = "RIFF\x10\0\0\0WAVEjunk\x04\0\0\0abcd";
-    std::ofstream(dir_ + "/junk.wav", std::ios::binary).write(junk, sizeof junk - 1);
-    r = run(tones + " '" + dir_ + "/junk.wav'");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("no format or data chunk"), std::string::npos) << r.err;
+    const std::string tones = kQuality + "ref/tones.wav";
+    const std::string quoted = "'" + tones + "'";
+    kestrune::testing::WriteBytes(dir_ / "junk.wav", std::string("RIFF\x10\0\0\0WAVEjunk\x04\0\0\0abcd", 24));
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;  // the whole text, or a part of it when partOnly
+        bool partOnly = false;
+    };
+    const Case cases[] = {
+        {{}, "usage: kestrune-peaq REF.wav TEST.wav\n"},
+        {{tones, sox(quoted + " -r 44100", "44k.wav")},
+         "kestrune-peaq: both files must be sampled at 48000 Hz (reference 48000 Hz, test 44100 Hz); "
+         "resample to 48 kHz first, e.g. sox IN.wav -r 48000 OUT.wav\n"},
+        {{tones, kQuality + "ref/speech.wav"},
+         "kestrune-peaq: the files have different channel counts (reference 2, test 1)\n"},
+        {{tones, sox(quoted, "short.wav", "trim 0 1000s")},
+         "kestrune-peaq: the files have different lengths (reference 288000 samples, test 1000 samples); "
+         "align and trim the test signal to the reference\n"},
+        {{tones, sox(quoted + " -b 24", "24bit.wav")}, "only 16-bit PCM and 32-bit float", true},
+        {{tones, dir_ / "missing.wav"}, "kestrune-peaq: cannot open " + (dir_ / "missing.wav") + "\n"},
+        {{tones, dir_ / "junk.wav"}, "no format or data chunk", true},
+    };
+    for (const Case& c : cases) {
+        const ProgramResult r = run(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.err;
+        EXPECT_EQ(r.out, "") << c.err;
+        if (c.partOnly) {
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.err, c.err);
+        }
+    }
 
     // A silent reference has no bandwidth to measure: the grade is undefined.
-    const std::string silence = dir_ + "/silence.wav";
-    ASSERT_EQ(std::system(("sox -n -r 48000 -c 1 -b 16 '" + silence + "' trim 0 1").c_str()), 0);
-    r = run("'" + silence + "' '" + silence + "'");
+    const std::string silence = sox("-n -r 48000 -c 1 -b 16", "silence.wav", "trim 0 1");
+    const ProgramResult r = run({silence, silence});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(lines(r.out).at(0), "nan");
     EXPECT_EQ(r.err,

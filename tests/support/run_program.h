@@ -21,10 +21,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "tests/support/files.h"
 
 namespace kestrune::testing {
 
@@ -34,10 +34,8 @@ struct ProgramResult {
   std::string err;
 };
 
-// environment: "NAME=value" entries set on top of ours ("NAME=" alone
-// removes NAME).
-#ifdef _WIN32
 namespace detail {
+#ifdef _WIN32
 
 // One argument quoted the way the C runtime splits a command line.
 inline std::string QuoteArgument(const std::string& argument) {
@@ -86,28 +84,23 @@ inline std::string EnvironmentBlock(const std::vector<std::string>& changes) {
   return result + '\0';
 }
 
-}  // namespace detail
-
-inline ProgramResult RunProgram(const std::string& program,
-                                const std::vector<std::string>& arguments,
-                                const std::string& folder,
-                                const std::vector<std::string>& environment = {}) {
-  namespace fs = std::filesystem;
-  const fs::path outFile = fs::temp_directory_path() /
-                           ("kestrune-run-" + std::to_string(GetCurrentProcessId()) + ".out");
-  const fs::path errFile = fs::path(outFile).replace_extension(".err");
-  ProgramResult result;
+// Runs program with standard output and error going to the two files;
+// returns its exit code (-1 when it did not exit normally, 127 when it
+// could not be started).
+inline int Spawn(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& folder, const std::vector<std::string>& environment,
+                 const std::string& outFile, const std::string& errFile) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   auto create = [&](const std::string& path, DWORD access, DWORD disposition) {
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE in = create("NUL", GENERIC_READ, OPEN_EXISTING);
-  HANDLE out = create(outFile.string(), GENERIC_WRITE, CREATE_ALWAYS);
-  HANDLE err = create(errFile.string(), GENERIC_WRITE, CREATE_ALWAYS);
-  std::string commandLine = detail::QuoteArgument(program);
-  for (const std::string& a : arguments) commandLine += " " + detail::QuoteArgument(a);
-  std::string block = detail::EnvironmentBlock(environment);
+  HANDLE out = create(outFile, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = create(errFile, GENERIC_WRITE, CREATE_ALWAYS);
+  std::string commandLine = QuoteArgument(program);
+  for (const std::string& a : arguments) commandLine += " " + QuoteArgument(a);
+  std::string block = EnvironmentBlock(environment);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -115,6 +108,7 @@ inline ProgramResult RunProgram(const std::string& program,
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
+  int exitCode = 127;
   if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
       err != INVALID_HANDLE_VALUE &&
       CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
@@ -123,36 +117,21 @@ inline ProgramResult RunProgram(const std::string& program,
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     // A process ended by an unhandled fault exits with the fault's status.
-    result.exitCode = code >= 0xC0000000u ? -1 : static_cast<int>(code);
+    exitCode = code >= 0xC0000000u ? -1 : static_cast<int>(code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-  } else {
-    result.exitCode = 127;
   }
   for (HANDLE h : {in, out, err}) {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
-  auto slurp = [](const fs::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(stream), {});
-  };
-  result.out = slurp(outFile);
-  result.err = slurp(errFile);
-  std::error_code ignored;
-  fs::remove(outFile, ignored);
-  fs::remove(errFile, ignored);
-  return result;
+  return exitCode;
 }
+
+inline unsigned long ProcessId() { return GetCurrentProcessId(); }
 #else
-inline ProgramResult RunProgram(const std::string& program,
-                                const std::vector<std::string>& arguments,
-                                const std::string& folder,
-                                const std::vector<std::string>& environment = {}) {
-  namespace fs = std::filesystem;
-  const fs::path outFile = fs::temp_directory_path() /
-                           ("kestrune-run-" + std::to_string(getpid()) + ".out");
-  const fs::path errFile = fs::path(outFile).replace_extension(".err");
-  ProgramResult result;
+inline int Spawn(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& folder, const std::vector<std::string>& environment,
+                 const std::string& outFile, const std::string& errFile) {
   const pid_t child = fork();
   if (child == 0) {
     for (const std::string& entry : environment) {
@@ -178,19 +157,32 @@ inline ProgramResult RunProgram(const std::string& program,
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
   }
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  auto slurp = [](const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  result.out = slurp(outFile);
-  result.err = slurp(errFile);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+#endif
+}  // namespace detail
+
+// environment: "NAME=value" entries set on top of ours ("NAME=" alone
+// removes NAME).
+inline ProgramResult RunProgram(const std::string& program,
+                                const std::vector<std::string>& arguments,
+                                const std::string& folder,
+                                const std::vector<std::string>& environment = {}) {
+  namespace fs = std::filesystem;
+  const fs::path outFile =
+      fs::temp_directory_path() / ("kestrune-run-" + std::to_string(detail::ProcessId()) + ".out");
+  const fs::path errFile = fs::path(outFile).replace_extension(".err");
+  ProgramResult result;
+  result.exitCode = detail::Spawn(program, arguments, folder, environment, outFile.string(),
+                                  errFile.string());
+  result.out = ReadBytes(outFile.string());
+  result.err = ReadBytes(errFile.string());
   std::error_code ignored;
   fs::remove(outFile, ignored);
   fs::remove(errFile, ignored);
   return result;
 }
-
-#endif
 
 }  // namespace kestrune::testing

@@ -11,13 +11,7 @@
 namespace kestrune {
 namespace {
 
-using test::Bytes;
-
-std::string Put(const std::string& name, const Bytes& bytes) {
-  const std::string path = test::ScratchPath(name);
-  test::WriteFile(path, bytes.data);
-  return path;
-}
+using namespace testing;
 
 Bytes Stereo16(std::initializer_list<int16_t> samples) {
   Bytes data;
@@ -27,10 +21,10 @@ Bytes Stereo16(std::initializer_list<int16_t> samples) {
 
 TEST(WaveRead, CountsFramesAndReadsFloat16) {
   Bytes chunks;
-  chunks.Chunk("fmt ", test::FmtBody(1, 2, 44100, 16))
+  chunks.Chunk("fmt ", FmtBody(1, 2, 44100, 16))
       .Chunk("data", Stereo16({16384, -8192, -32768, 32767, 0, 1}));
   WaveFile wave;
-  ASSERT_TRUE(wave.Open(Put("s16.wav", test::RiffWave(chunks))));
+  ASSERT_TRUE(wave.Open(Put("s16.wav", RiffWave(chunks))));
   EXPECT_EQ(wave.GetMode(), WaveFile::kModeRiff);
   auto data = wave.GetData();
   EXPECT_EQ(data->GetFrameCount(), 3);
@@ -51,7 +45,7 @@ TEST(WaveRead, CountsFramesAndReadsFloat16) {
 TEST(WaveRead, DataSizeZeroRunsToEndOfFile) {
   // An interrupted write: both sizes still 0.
   Bytes b;
-  b.Text("RIFF").U32(0).Text("WAVE").Chunk("fmt ", test::FmtBody(1, 1, 8000, 16));
+  b.Text("RIFF").U32(0).Text("WAVE").Chunk("fmt ", FmtBody(1, 1, 8000, 16));
   b.Text("data").U32(0).I16(1).I16(2).I16(3).I16(4).I16(5).U8(9);  // 5 frames + a stray byte
   WaveFile wave;
   ASSERT_TRUE(wave.Open(Put("zero.wav", b)));
@@ -78,8 +72,8 @@ TEST(WaveRead, ConvertsEachSampleWidth) {
   for (const auto& c : cases) {
     WaveFile wave;
     Bytes chunks;
-    chunks.Chunk("fmt ", test::FmtBody(c.tag, 1, 48000, c.bits)).Chunk("data", c.samples);
-    ASSERT_TRUE(wave.Open(Put("width.wav", test::RiffWave(chunks))));
+    chunks.Chunk("fmt ", FmtBody(c.tag, 1, 48000, c.bits)).Chunk("data", c.samples);
+    ASSERT_TRUE(wave.Open(Put("width.wav", RiffWave(chunks))));
     FloatFrames f;
     ASSERT_TRUE(wave.GetData()->ReadFloat(f, 1024)) << c.bits;
     EXPECT_EQ(f.channels[0], c.expected) << c.tag << "/" << c.bits;
@@ -87,7 +81,7 @@ TEST(WaveRead, ConvertsEachSampleWidth) {
 }
 
 TEST(WaveRead, ExtensibleFormatAndOddChunksWithPad) {
-  Bytes fmt = test::FmtBody(0xFFFE, 3, 96000, 24);
+  Bytes fmt = FmtBody(0xFFFE, 3, 96000, 24);
   fmt.U16(22).U16(24).U32(0x7);
   const uint8_t pcmGuid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
   for (uint8_t g : pcmGuid) fmt.U8(g);
@@ -100,7 +94,7 @@ TEST(WaveRead, ExtensibleFormatAndOddChunksWithPad) {
       .Chunk("LIST", info)
       .Chunk("data", Bytes().I24(1).I24(2).I24(3).I24(4).I24(5).I24(6));
   WaveFile wave;
-  ASSERT_TRUE(wave.Open(Put("ext.wav", test::RiffWave(chunks))));
+  ASSERT_TRUE(wave.Open(Put("ext.wav", RiffWave(chunks))));
   auto format = wave.GetFormat();
   ASSERT_TRUE(format);
   EXPECT_TRUE(format->format.IsPcm());
@@ -119,12 +113,12 @@ TEST(WaveRead, RawFrameWindowsAndBlockLimits) {
   Bytes samples;
   for (int i = 0; i < 1000; ++i) samples.I16(static_cast<int16_t>(i));
   Bytes chunks;
-  chunks.Chunk("fmt ", test::FmtBody(1, 1, 8000, 16)).Chunk("data", samples);
+  chunks.Chunk("fmt ", FmtBody(1, 1, 8000, 16)).Chunk("data", samples);
   WaveFile wave;
-  ASSERT_TRUE(wave.Open(Put("window.wav", test::RiffWave(chunks))));
+  ASSERT_TRUE(wave.Open(Put("window.wav", RiffWave(chunks))));
   auto data = wave.GetData();
   FileStream reader;
-  ASSERT_TRUE(reader.Open(test::ScratchPath("window.wav"), true, false, true, true));
+  ASSERT_TRUE(reader.Open(ScratchPath("window.wav"), true, false, true, true));
   PcmBlock block;
   ASSERT_TRUE(data->ReadFrames(reader, block, -10, 20));
   ASSERT_EQ(block.Frames(), 10);
@@ -148,9 +142,9 @@ TEST(WaveRead, RawFrameWindowsAndBlockLimits) {
 
   // Nine channels: counted, but never read as frames.
   Bytes nine;
-  nine.Chunk("fmt ", test::FmtBody(1, 9, 8000, 16)).Chunk("data", Bytes().Append(samples));
+  nine.Chunk("fmt ", FmtBody(1, 9, 8000, 16)).Chunk("data", Bytes().Append(samples));
   WaveFile wide;
-  ASSERT_TRUE(wide.Open(Put("nine.wav", test::RiffWave(nine))));
+  ASSERT_TRUE(wide.Open(Put("nine.wav", RiffWave(nine))));
   EXPECT_EQ(wide.GetData()->GetFrameCount(), 2000 / 18);
   EXPECT_FALSE(wide.GetData()->ReadFloat(f, 1024));
 }
@@ -165,7 +159,7 @@ Bytes Rf64(uint64_t riffSize, uint64_t dataSize, const Bytes& tail,
   Bytes b;
   b.Text("RF64").U32(0xFFFFFFFFu).Text("WAVE");
   if (place == Ds64Place::kBefore) b.Chunk("ds64", ds64);
-  b.Chunk("fmt ", test::FmtBody(1, 2, 44100, 16));
+  b.Chunk("fmt ", FmtBody(1, 2, 44100, 16));
   b.Text("data").U32(dataField).Append(tail);
   if (place == Ds64Place::kAfter) b.Chunk("ds64", ds64);
   return b;
@@ -174,8 +168,8 @@ Bytes Rf64(uint64_t riffSize, uint64_t dataSize, const Bytes& tail,
 TEST(WaveRead, Rf64SizesBeyondFourGibibytes) {
   const uint64_t dataSize = 5ull << 30;  // 5 GiB of samples
   Bytes head = Rf64(dataSize + 36 + 8 + 24 + 8 + 16 + 8, dataSize, Bytes());
-  const std::string path = test::ScratchPath("big.rf64.wav");
-  test::WriteFile(path, head.data);
+  const std::string path = ScratchPath("big.rf64.wav");
+  WriteBytes(path, head.data);
   // Sparse: the file is as long as the ds64 says without holding the bytes.
   // (64-bit sizes and positions throughout: long and off_t are 32 bits on
   // Windows.)
@@ -226,13 +220,13 @@ TEST(WaveRead, Rf64DataBeforeDs64UsesTheFieldOrRunsToTheEnd) {
 
 TEST(WaveRead, ScanWaveHeaderFindsDataAfterList) {
   Bytes chunks;
-  chunks.Chunk("fmt ", test::FmtBody(1, 2, 22050, 16))
+  chunks.Chunk("fmt ", FmtBody(1, 2, 22050, 16))
       .Chunk("LIST", Bytes().Text("INFO").Chunk("ICMT", Bytes().Text(std::string(88, 'x'))))
       .Chunk("data", Stereo16({7, 8}));
   ASSERT_EQ(chunks.data.size(), 24u + 108 + 12);  // a LIST of 100 bytes
   int channels = 0;
   uint32_t rate = 0, size = 0;
-  std::FILE* f = ScanWaveHeader(Put("scan.wav", test::RiffWave(chunks)), &channels, &rate, &size);
+  std::FILE* f = ScanWaveHeader(Put("scan.wav", RiffWave(chunks)), &channels, &rate, &size);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(channels, 2);
   EXPECT_EQ(rate, 22050u);
@@ -244,11 +238,11 @@ TEST(WaveRead, ScanWaveHeaderFindsDataAfterList) {
 
   for (uint16_t bits : {8, 24}) {
     Bytes other;
-    other.Chunk("fmt ", test::FmtBody(1, 2, 22050, bits)).Chunk("data", Stereo16({1, 2, 3}));
-    EXPECT_EQ(ScanWaveHeader(Put("scan8.wav", test::RiffWave(other)), nullptr, nullptr, nullptr),
+    other.Chunk("fmt ", FmtBody(1, 2, 22050, bits)).Chunk("data", Stereo16({1, 2, 3}));
+    EXPECT_EQ(ScanWaveHeader(Put("scan8.wav", RiffWave(other)), nullptr, nullptr, nullptr),
               nullptr);
   }
-  EXPECT_EQ(ScanWaveHeader(test::ScratchPath("missing.wav"), nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(ScanWaveHeader(ScratchPath("missing.wav"), nullptr, nullptr, nullptr), nullptr);
 }
 
 }  // namespace

@@ -1,128 +1,35 @@
-// Helpers for the wave container tests: building RIFF byte images by hand,
-// scratch files, running a conversion to its end, running reference tools.
+// Helpers for the wave container tests: files in a scratch folder of this
+// test process, running a conversion to its end, and every sample of a file
+// as our reader delivers it.
 #pragma once
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/conversion.h"
+#include "tests/support/files.h"
+#include "tests/support/riff_bytes.h"
+#include "tests/support/temp_dir.h"
+#include "wave/wave_file.h"
 
-namespace kestrune::test {
+namespace kestrune::testing {
 
-class Bytes {
- public:
-  Bytes& Text(const std::string& s) {
-    data.insert(data.end(), s.begin(), s.end());
-    return *this;
-  }
-  Bytes& U8(uint8_t v) {
-    data.push_back(v);
-    return *this;
-  }
-  Bytes& U16(uint16_t v) { return U8(v & 0xFF).U8(v >> 8); }
-  Bytes& U32(uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
-  Bytes& U64(uint64_t v) { return U32(static_cast<uint32_t>(v)).U32(static_cast<uint32_t>(v >> 32)); }
-  Bytes& I16(int16_t v) { return U16(static_cast<uint16_t>(v)); }
-  Bytes& I24(int32_t v) {
-    return U8(v & 0xFF).U8((v >> 8) & 0xFF).U8((v >> 16) & 0xFF);
-  }
-  Bytes& F32(float v) {
-    uint32_t u;
-    std::memcpy(&u, &v, 4);
-    return U32(u);
-  }
-  Bytes& Append(const Bytes& other) {
-    data.insert(data.end(), other.data.begin(), other.data.end());
-    return *this;
-  }
-  // A chunk: id, size of body, body, pad byte when odd.
-  Bytes& Chunk(const std::string& id, const Bytes& body) {
-    Text(id).U32(static_cast<uint32_t>(body.data.size())).Append(body);
-    if (body.data.size() & 1) U8(0);
-    return *this;
-  }
-  size_t size() const { return data.size(); }
-
-  std::vector<uint8_t> data;
-};
-
-// The 16-byte PCM fmt body.
-inline Bytes FmtBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
-  const uint16_t align = static_cast<uint16_t>(channels * ((bits + 7) / 8));
-  Bytes b;
-  b.U16(tag).U16(channels).U32(rate).U32(rate * align).U16(align).U16(bits);
-  return b;
+// A file in the folder of this test process (removed when it ends).
+inline std::string ScratchPath(const std::string& name) {
+  static const TempDir dir;
+  return dir / name;
 }
 
-// RIFF/WAVE around the given chunks, with the form size filled in.
-inline Bytes RiffWave(const Bytes& chunks) {
-  Bytes b;
-  b.Text("RIFF").U32(static_cast<uint32_t>(chunks.size() + 4)).Text("WAVE").Append(chunks);
-  return b;
-}
-
-// A folder of this test process, removed when the process ends.
-inline std::string ScratchDir() {
-  static const std::string dir = [] {
-#ifdef _WIN32
-    // Windows hands out process ids again at once: a random part keeps the
-    // folders of consecutive test processes apart.
-    std::string d = (std::filesystem::temp_directory_path() /
-                     ("kestrune-wave-test-" + std::to_string(::getpid()) + "-" +
-                      std::to_string(std::random_device{}())))
-                        .string();
-    std::error_code error;
-    std::filesystem::create_directories(d, error);
-    if (error) return std::filesystem::temp_directory_path().string();
-#else
-    std::string d = "/tmp/kestrune-wave-test-" + std::to_string(::getpid());
-    std::string cmd = "mkdir -p " + d;
-    if (std::system(cmd.c_str()) != 0) return std::string("/tmp");
-    std::atexit([] {
-      const std::string rm = "rm -rf /tmp/kestrune-wave-test-" + std::to_string(::getpid());
-      if (std::system(rm.c_str()) != 0) std::fputs("scratch folder left behind\n", stderr);
-    });
-#endif
-    return d;
-  }();
-  return dir;
-}
-
-inline std::string ScratchPath(const std::string& name) { return ScratchDir() + "/" + name; }
-
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << text;
-}
-
-inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-inline std::string ReadText(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
+// Writes bytes to the scratch file name and returns its path.
+inline std::string Put(const std::string& name, const Bytes& bytes) {
+  const std::string path = ScratchPath(name);
+  WriteBytes(path, bytes.data);
+  return path;
 }
 
 inline bool FileExists(const std::string& path) {
@@ -137,49 +44,54 @@ inline bool RunToEnd(Conversion& conversion) {
   return true;
 }
 
-// Runs a shell command, returns its standard output; status receives the
-// exit status.
-inline std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-#ifdef _WIN32
-  FILE* pipe = ::_popen(command.c_str(), "rb");
-#else
-  FILE* pipe = ::popen(command.c_str(), "r");
-#endif
-  if (pipe == nullptr) {
-    if (status) *status = -1;
-    return out;
-  }
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-#ifdef _WIN32
-  const int rc = ::_pclose(pipe);
-  if (status) *status = rc;
-#else
-  const int rc = ::pclose(pipe);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
-  return out;
-}
-
-// Number of ".dat" files in the temporary directory (leftover check).
+// Number of ".dat" files (the jobs' temporaries) in dir.
 inline size_t CountDatFiles(const std::string& dir) {
   std::error_code error;
   size_t count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
-    if (entry.path().extension() == ".dat") ++count;
+    count += entry.path().extension() == ".dat";
   }
   return count;
 }
 
-// Points the system's temporary directory at dir for this process.
-inline void SetTempDirectory(const std::string& dir) {
+// Points the system's temporary directory, where the jobs keep their
+// temporaries, at a scratch folder of this process.
+inline std::string UseScratchTempDirectory() {
+  const std::string dir = ScratchPath("tmp");
+  std::filesystem::create_directories(dir);
 #ifdef _WIN32
   ::_putenv_s("TMP", dir.c_str());
 #else
   ::setenv("TMPDIR", dir.c_str(), 1);
 #endif
+  return dir;
 }
 
-}  // namespace kestrune::test
+// What our reader makes of a file: whether it opened, its channel count,
+// the frame count of its data chunk and every sample per channel.
+struct ReadBack {
+  bool opened = false;
+  int channels = 0;
+  int64_t frameCount = -1;
+  std::vector<std::vector<float>> samples;
+  size_t Frames() const { return samples.empty() ? 0 : samples[0].size(); }
+};
+
+inline ReadBack ReadWave(const std::string& path) {
+  ReadBack r;
+  WaveFile wave;
+  r.opened = wave.Open(path);
+  if (auto format = wave.GetFormat()) r.channels = format->GetChannels();
+  auto data = wave.GetData();
+  r.frameCount = data->GetFrameCount();
+  FloatFrames f;
+  for (int guard = 0; guard < 100000 && data->ReadFloat(f, 1024); ++guard) {
+    r.samples.resize(f.ChannelCount());
+    for (size_t c = 0; c < f.ChannelCount(); ++c) {
+      r.samples[c].insert(r.samples[c].end(), f.channels[c].begin(), f.channels[c].end());
+    }
+  }
+  return r;
+}
+
+}  // namespace kestrune::testing

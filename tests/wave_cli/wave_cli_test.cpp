@@ -4,8 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
@@ -24,31 +24,12 @@ ProgramResult Kestrune(const TempDir& dir, const std::vector<std::string>& argum
                     {"LC_ALL=", "LC_MESSAGES=", "LANG=C", "TMPDIR=" + dir.str()});
 }
 
+// Runs a reference tool through the shell; fails the test when it fails.
 std::string Sh(const std::string& command) {
-  std::string out;
-#ifdef _WIN32
-  FILE* pipe = ::_popen((command + " 2>&1").c_str(), "rb");
-#else
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-#endif
-  EXPECT_NE(pipe, nullptr);
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-#ifdef _WIN32
-  const int status = ::_pclose(pipe);
+  int status = -1;
+  std::string out = testing::Shell(command + " 2>&1", &status);
   EXPECT_EQ(status, 0) << command << "\n" << out;
-#else
-  const int status = ::pclose(pipe);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << command << "\n" << out;
-#endif
   return out;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 // sox's view of a file: rate, channels, bits and samples, one per line.
@@ -83,14 +64,14 @@ TEST(WaveCli, RoundTripGivesBackThe16BitSamples) {
   EXPECT_EQ(SoxInfo(dir / "y.wav"), "44100\n2\n16\n66150\n");
   // Layout 1 (-h): two lines; -v wins over -h.
   ExpectConverted(Kestrune(dir, {"x.wav", "h.csv", "-h"}));
-  const std::string lines = Slurp(dir / "h.csv");
+  const std::string lines = testing::ReadBytes(dir / "h.csv");
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), ','), 2 * 66149);
   ExpectConverted(Kestrune(dir, {"h.csv", "h.wav", "-hx"}));
   EXPECT_EQ(Sh("sox " + (dir / "h.wav") + " -t s16 - | md5sum"),
             Sh("sox " + (dir / "x.wav") + " -t s16 - | md5sum"));
   ExpectConverted(Kestrune(dir, {"x.wav", "v.csv", "-h", "-v"}));
-  EXPECT_EQ(Slurp(dir / "v.csv"), Slurp(dir / "x.csv"));
+  EXPECT_EQ(testing::ReadBytes(dir / "v.csv"), testing::ReadBytes(dir / "x.csv"));
   EXPECT_EQ(DatFiles(dir), 0u);
 }
 
@@ -100,7 +81,7 @@ TEST(WaveCli, RangeDepthAndRateOptions) {
   std::ofstream(dir / "raw.s16", std::ios::binary).write("\x00\x80\x00\x00\x00\x40", 6);
   Sh("sox -t s16 -r 8000 -c 1 " + (dir / "raw.s16") + " " + (dir / "m.wav"));
   ExpectConverted(Kestrune(dir, {"m.wav", "m.csv", "-a255", "-i0"}));
-  EXPECT_EQ(Slurp(dir / "m.csv"), "0.000000\r\n127.500000\r\n191.250000");
+  EXPECT_EQ(testing::ReadBytes(dir / "m.csv"), "0.000000\r\n127.500000\r\n191.250000");
   ExpectConverted(Kestrune(dir, {"m.csv", "m8.wav", "-a255", "-i0", "-b8", "-s8000"}));
   EXPECT_EQ(SoxInfo(dir / "m8.wav"), "8000\n1\n8\n3\n");
   EXPECT_EQ(Sh("sox " + (dir / "m8.wav") + " -t u8 - | od -An -tu1"), "   0 128 192\n");

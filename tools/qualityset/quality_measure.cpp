@@ -98,8 +98,8 @@ bool QualityHarness::Run(const std::vector<std::string>& args, std::string& erro
     return true;
 }
 
-bool QualityHarness::EncodeOurs(const Item& input, const Setting& setting, const std::string& mp3,
-                                EncoderResult& result, std::string& error) {
+bool EncodeWithOurs(const Item& input, const Setting& setting, std::string& stream, EncoderResult& result,
+                    std::string& error) {
     const int32_t channels = static_cast<int32_t>(input.channels.size());
     Mp3sEncHandle handle = nullptr;
     int32_t status = Mp3sEncOpen(&handle, static_cast<int32_t>(kItemRate), setting.bitRateKbps * 1000, channels,
@@ -124,7 +124,7 @@ bool QualityHarness::EncodeOurs(const Item& input, const Setting& setting, const
     }
     std::vector<float> buffer(std::max<std::size_t>(static_cast<std::size_t>(block), 8192));
     std::vector<uint8_t> out(static_cast<std::size_t>(std::max(info.outputBufferNeed, 8192)));
-    std::string stream;
+    stream.clear();
     std::size_t taken = 0;
     int idle = 0;
     for (;;) {
@@ -151,6 +151,13 @@ bool QualityHarness::EncodeOurs(const Item& input, const Setting& setting, const
         error = "our encoder failed at " + setting.name + " (status " + std::to_string(status) + ")";
         return false;
     }
+    return true;
+}
+
+bool QualityHarness::EncodeOurs(const Item& input, const Setting& setting, const std::string& mp3,
+                                EncoderResult& result, std::string& error) {
+    std::string stream;
+    if (!EncodeWithOurs(input, setting, stream, result, error)) return false;
     std::ofstream file(mp3, std::ios::binary);
     file.write(stream.data(), static_cast<std::streamsize>(stream.size()));
     if (!file) {

@@ -53,6 +53,12 @@ std::vector<Setting> TestSettings();
 // levels each against the LAME -V of similar average rate, 64 and 48 kbps mono.
 std::vector<Setting> BenchSettings();
 
+// Our encoder on the item at the setting, through its C interface, fed in
+// blocks exactly as the WAVE-to-MP3 conversion feeds it: the stream the
+// program would write. Fills outputRate and expectedLag of result.
+bool EncodeWithOurs(const Item& input, const Setting& setting, std::string& stream, EncoderResult& result,
+                    std::string& error);
+
 // One measurement session with a private scratch folder, removed at the end.
 // Not shared between threads: give each thread its own.
 class QualityHarness {
