@@ -128,20 +128,28 @@ int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]
     boundaries = std::min(nonzeroSubbands, 31);
   }
   for (int sb = 1; sb <= boundaries; ++sb) {
+    // The eight lines below the boundary (nearest first) and the eight
+    // above it, copied out so that the butterflies run as vector arithmetic.
     float* lo = x + 18 * sb - 1;
     float* hi = x + 18 * sb;
+    float a[8], c[8];
     for (int i = 0; i < 8; ++i) {
-      const float a = lo[-i];
-      const float c = hi[i];
-      lo[-i] = a * kAliasCs[i] - c * kAliasCa[i];
-      hi[i] = c * kAliasCs[i] + a * kAliasCa[i];
+      a[i] = lo[-i];
+      c[i] = hi[i];
+    }
+    for (int i = 0; i < 8; ++i) {
+      lo[-i] = a[i] * kAliasCs[i] - c[i] * kAliasCa[i];
+      hi[i] = c[i] * kAliasCs[i] + a[i] * kAliasCa[i];
     }
   }
   return std::min(32, std::max(nonzeroSubbands, boundaries) + 1);
 }
 
-void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
-                      int activeSubbands, HybridState& state, SubbandBlock& out) {
+namespace {
+
+// The body of both builds.
+inline void FilterSubbands(const GranuleInfo& g, const FrameContext& frame, const float x[576],
+                           int activeSubbands, HybridState& state, SubbandBlock& out) {
   // The lowest subbands of a mixed granule (any switched block type) use the
   // normal long window.
   const int normalSubbands = g.windowSwitching && g.mixedBlock ? (frame.eightKiloHertz ? 4 : 2) : 0;
@@ -160,6 +168,28 @@ void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const flo
     }
     // Frequency inversion: odd samples of odd subbands change sign.
     for (int t = 0; t < 18; ++t) out[sb][t] = (sb & 1) && (t & 1) ? -slot[t] : slot[t];
+  }
+}
+
+MP3DEC_FLATTEN void FilterSubbandsPlain(const GranuleInfo& g, const FrameContext& frame, const float x[576],
+                                        int activeSubbands, HybridState& state, SubbandBlock& out) {
+  FilterSubbands(g, frame, x, activeSubbands, state, out);
+}
+
+MP3DEC_FLATTEN MP3DEC_TARGET_WIDE void FilterSubbandsWide(const GranuleInfo& g, const FrameContext& frame,
+                                                          const float x[576], int activeSubbands,
+                                                          HybridState& state, SubbandBlock& out) {
+  FilterSubbands(g, frame, x, activeSubbands, state, out);
+}
+
+}  // namespace
+
+void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
+                      int activeSubbands, HybridState& state, SubbandBlock& out, bool wide) {
+  if (wide) {
+    FilterSubbandsWide(g, frame, x, activeSubbands, state, out);
+  } else {
+    FilterSubbandsPlain(g, frame, x, activeSubbands, state, out);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "mp3dec/side_info.h"
 #include "mp3dec/synthesis.h"
+#include "mp3dec/wide_vectors.h"
 
 namespace mp3dec {
 
@@ -23,8 +24,10 @@ struct HybridState {
 
 // Turns 576 spectral lines into 32 subbands x 18 time slots (out[sb][slot];
 // the padding columns are left alone). Subbands from activeSubbands on only
-// release their overlap.
+// release their overlap. wide: use the AVX2 build (see wide_vectors.h); the
+// output is the same either way.
 void HybridFilterBank(const GranuleInfo& g, const FrameContext& frame, const float x[576],
-                      int activeSubbands, HybridState& state, SubbandBlock& out);
+                      int activeSubbands, HybridState& state, SubbandBlock& out,
+                      bool wide = WideVectorsAvailable());
 
 }  // namespace mp3dec

@@ -11,38 +11,56 @@
 namespace mp3dec {
 namespace {
 
-// |x|^(4/3) for |x| = 0..127 and 2^(15 - i/4) for exponent index i = 0..127.
-struct RequantizeTables {
-  std::array<float, 128> power43;
+float Power43Of(int32_t magnitude) {
+  return static_cast<float>(std::pow(static_cast<double>(magnitude), 4.0 / 3.0));
+}
+
+// |x|^(4/3) for every magnitude the Huffman decoder can give (15 plus up to
+// 13 linbits: at most 8206) and 2^(15 - i/4) for exponent index i = 0..127.
+// The powers are computed in double precision and stored as floats, the
+// same values whether below 128 or not; the large table is built on first
+// use.
+constexpr int kMaxMagnitude = 15 + (1 << 13) - 1;
+
+struct PowerTable {
+  std::array<float, kMaxMagnitude + 1> power43;
+};
+
+const PowerTable& Powers() {
+  static const PowerTable table = [] {
+    PowerTable t{};
+    for (int i = 0; i <= kMaxMagnitude; ++i) t.power43[i] = Power43Of(i);
+    return t;
+  }();
+  return table;
+}
+
+struct GainTable {
   std::array<float, 128> gain;
 };
 
-RequantizeTables MakeTables() {
-  RequantizeTables t{};
-  for (int i = 0; i < 128; ++i) {
-    t.power43[i] = static_cast<float>(std::pow(static_cast<double>(i), 4.0 / 3.0));
-    t.gain[i] = static_cast<float>(std::pow(2.0, 15.0 - i / 4.0));
-  }
+const GainTable kGains = [] {
+  GainTable t{};
+  for (int i = 0; i < 128; ++i) t.gain[i] = static_cast<float>(std::pow(2.0, 15.0 - i / 4.0));
   return t;
-}
-
-const RequantizeTables kTables = MakeTables();
-
-inline float Power43(int32_t x) {
-  const int32_t a = std::abs(x);
-  const float m = a < 128 ? kTables.power43[a] : static_cast<float>(std::pow(static_cast<double>(a), 4.0 / 3.0));
-  return x < 0 ? -m : m;
-}
+}();
 
 // One band's lines [begin, end) scaled by exponent index i; out of range
-// indices silence the band.
-inline void ScaleBand(const int32_t* values, float* out, int begin, int end, int index) {
+// indices silence the band. sign(x) |x|^(4/3) gain: the product of the two
+// floats is rounded once, exactly as if it were formed in double precision
+// and then stored as float.
+inline void ScaleBand(const float* powers, const int32_t* values, float* out, int begin, int end, int index) {
   if (index < 0 || index > 127) {
     for (int k = begin; k < end; ++k) out[k] = 0.0f;
     return;
   }
-  const double gain = kTables.gain[index];
-  for (int k = begin; k < end; ++k) out[k] = static_cast<float>(Power43(values[k]) * gain);
+  const float gain = kGains.gain[index];
+  for (int k = begin; k < end; ++k) {
+    const int32_t v = values[k];
+    const uint32_t a = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    const float m = a <= kMaxMagnitude ? powers[a] : Power43Of(static_cast<int32_t>(a));
+    out[k] = (v < 0 ? -m : m) * gain;
+  }
 }
 
 }  // namespace
@@ -50,6 +68,7 @@ inline void ScaleBand(const int32_t* values, float* out, int begin, int end, int
 void Requantize(const int32_t values[576], int nonzeroLines, const GranuleInfo& g,
                 const ScaleFactors& sf, const FrameContext& frame, float out[576]) {
   std::memset(out, 0, sizeof(float) * 576);
+  const float* powers = Powers().power43.data();
   const int gg = static_cast<int>(g.globalGain);
   const int scaleMul = 2 * static_cast<int>(g.scalefacScale) + 2;
   const auto& longB = frame.bands->longBounds;
@@ -60,7 +79,7 @@ void Requantize(const int32_t values[576], int nonzeroLines, const GranuleInfo& 
     for (int sfb = 0; sfb < longBands && longB[sfb] < nonzeroLines; ++sfb) {
       const int pre = g.preflag ? kPretab[sfb] : 0;
       const int index = (sf.longBands[sfb] + pre) * scaleMul - gg + 210;
-      ScaleBand(values, out, longB[sfb], std::min<int>(longB[sfb + 1], nonzeroLines), index);
+      ScaleBand(powers, values, out, longB[sfb], std::min<int>(longB[sfb + 1], nonzeroLines), index);
     }
     if (!g.IsShort()) return;
     shortFirst = 3;
@@ -72,7 +91,7 @@ void Requantize(const int32_t values[576], int nonzeroLines, const GranuleInfo& 
       const int begin = 3 * shortB[sfb] + w * width;
       if (begin >= nonzeroLines) return;
       const int index = 8 * static_cast<int>(g.subblockGain[w]) - gg + 210 + scaleMul * sf.shortBands[sfb][w];
-      ScaleBand(values, out, begin, std::min(begin + width, nonzeroLines), index);
+      ScaleBand(powers, values, out, begin, std::min(begin + width, nonzeroLines), index);
     }
   }
 }

@@ -37,11 +37,6 @@ const DctFactors kDct = MakeDctFactors();
 // the transform B of b. Point k of column l is s[k * C + l]: C = 1 is the
 // plain transform, larger C transforms C columns side by side with the
 // same operations in the same order.
-#if defined(__GNUC__) || defined(__clang__)
-#define MP3DEC_FLATTEN __attribute__((flatten))
-#else
-#define MP3DEC_FLATTEN
-#endif
 
 template <int N, int C>
 void Dct(const float* s, float* x) {
@@ -74,13 +69,25 @@ void Dct(const float* s, float* x) {
   }
 }
 
+MP3DEC_FLATTEN void Dct32ColumnsPlain(const SubbandBlock& s, SubbandBlock& x) {
+  Dct<32, kSlotColumns>(&s[0][0], &x[0][0]);
+}
+
+MP3DEC_FLATTEN MP3DEC_TARGET_WIDE void Dct32ColumnsWide(const SubbandBlock& s, SubbandBlock& x) {
+  Dct<32, kSlotColumns>(&s[0][0], &x[0][0]);
+}
+
 }  // namespace
 
 // Flattened: the recursion's levels are inlined into one function.
 MP3DEC_FLATTEN void Dct32(const float s[32], float x[32]) { Dct<32, 1>(s, x); }
 
-MP3DEC_FLATTEN void Dct32Columns(const SubbandBlock& s, SubbandBlock& x) {
-  Dct<32, kSlotColumns>(&s[0][0], &x[0][0]);
+void Dct32Columns(const SubbandBlock& s, SubbandBlock& x, bool wide) {
+  if (wide) {
+    Dct32ColumnsWide(s, x);
+  } else {
+    Dct32ColumnsPlain(s, x);
+  }
 }
 
 void SynthesisFilter::Reset() {
@@ -89,28 +96,51 @@ void SynthesisFilter::Reset() {
 }
 
 void SynthesisFilter::SynthesiseGranule(const SubbandBlock& subbands, float* pcm, size_t stride) {
-  SubbandBlock matrixed;
-  Dct32Columns(subbands, matrixed);
-  for (int t = 0; t < kSlots; ++t) {
-    SynthesiseSlot(matrixed, t, pcm + static_cast<size_t>(t) * 32 * stride, stride);
+  if (wide_) {
+    SynthesiseGranuleWide(subbands, pcm, stride);
+  } else {
+    SynthesiseGranulePlain(subbands, pcm, stride);
   }
 }
 
-void SynthesisFilter::SynthesiseSlot(const SubbandBlock& matrixed, int slot, float* pcm, size_t stride) {
+MP3DEC_FLATTEN void SynthesisFilter::SynthesiseGranulePlain(const SubbandBlock& subbands, float* pcm,
+                                                            size_t stride) {
+  Synthesise(subbands, pcm, stride);
+}
+
+MP3DEC_FLATTEN MP3DEC_TARGET_WIDE void SynthesisFilter::SynthesiseGranuleWide(const SubbandBlock& subbands,
+                                                                              float* pcm, size_t stride) {
+  Synthesise(subbands, pcm, stride);
+}
+
+void SynthesisFilter::Synthesise(const SubbandBlock& subbands, float* pcm, size_t stride) {
+  SubbandBlock matrixed;
+  Dct<32, kSlotColumns>(&subbands[0][0], &matrixed[0][0]);
+  // Slot-major copies of the transform, so that each slot's FIFO entry is
+  // built from contiguous values; entry 32 is -0 (see SynthesiseSlot).
+  float slots[kSlots][33];
+  for (int t = 0; t < kSlots; ++t) {
+    for (int m = 0; m < 32; ++m) slots[t][m] = matrixed[m][t];
+    slots[t][32] = -0.0f;
+  }
+  for (int t = 0; t < kSlots; ++t) SynthesiseSlot(slots[t], pcm + static_cast<size_t>(t) * 32 * stride, stride);
+}
+
+void SynthesisFilter::SynthesiseSlot(const float x[33], float* pcm, size_t stride) {
   // V[i] = sum_k S[k] cos((16 + i)(2k + 1) pi / 64), i = 0..63, from the
   // DCT x of S: V[i] = x[i + 16] (i < 16), 0 (i = 16), -x[48 - i] (17..47),
-  // -x[i - 48] (48..63).
+  // -x[i - 48] (48..63). Four runs of 16, with x[32] = -0 giving V[16] = +0;
+  // each value is stored in both copies of the FIFO.
   position_ = (position_ - 64) & 1023;
-  float v[64];
-  for (int i = 0; i < 16; ++i) v[i] = matrixed[i + 16][slot];
-  v[16] = 0.0f;
-  for (int i = 17; i < 48; ++i) v[i] = -matrixed[48 - i][slot];
-  for (int i = 48; i < 64; ++i) v[i] = -matrixed[i - 48][slot];
-  std::memcpy(fifo_ + position_, v, sizeof v);
-  std::memcpy(fifo_ + position_ + 1024, v, sizeof v);
+  float* v = fifo_ + position_;
+  float* mirror = v + 1024;
+  for (int k = 0; k < 16; ++k) v[k] = mirror[k] = x[16 + k];
+  for (int k = 0; k < 16; ++k) v[16 + k] = mirror[16 + k] = -x[32 - k];
+  for (int k = 0; k < 16; ++k) v[32 + k] = mirror[32 + k] = -x[16 - k];
+  for (int k = 0; k < 16; ++k) v[48 + k] = mirror[48 + k] = -x[k];
 
   // out[j] = sum over i = 0..7 of V[128i + j] D[64i + j] + V[128i + 96 + j] D[64i + 32 + j].
-  const float* fifo = fifo_ + position_;
+  const float* fifo = v;
   const float* d = kSynthesisWindow.data();
   float sum[32] = {};
   for (int i = 0; i < 8; ++i) {

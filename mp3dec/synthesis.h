@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "mp3dec/wide_vectors.h"
+
 namespace mp3dec {
 
 // One granule of one channel in subband-major order, block[sb][slot], the
@@ -17,6 +19,10 @@ using SubbandBlock = float[32][kSlotColumns];
 
 class SynthesisFilter {
  public:
+  // wide: use the AVX2 build of the loops (see wide_vectors.h); the output
+  // is the same either way.
+  explicit SynthesisFilter(bool wide = WideVectorsAvailable()) : wide_(wide) {}
+
   void Reset();
   // Synthesises 18 time slots of one channel: 18 * 32 samples written to
   // pcm[n * stride], scaled by 2^-15 (the spectrum carries 2^15), not
@@ -24,15 +30,20 @@ class SynthesisFilter {
   void SynthesiseGranule(const SubbandBlock& subbands, float* pcm, size_t stride);
 
  private:
-  // Stores the matrixed slot (column `slot` of the transform) in the FIFO
-  // and windows the FIFO into 32 samples.
-  void SynthesiseSlot(const SubbandBlock& matrixed, int slot, float* pcm, size_t stride);
+  void SynthesiseGranulePlain(const SubbandBlock& subbands, float* pcm, size_t stride);
+  MP3DEC_TARGET_WIDE void SynthesiseGranuleWide(const SubbandBlock& subbands, float* pcm, size_t stride);
+  // The body of both builds.
+  void Synthesise(const SubbandBlock& subbands, float* pcm, size_t stride);
+  // Stores one matrixed slot (x[0..31], x[32] = -0) in the FIFO and windows
+  // the FIFO into 32 samples.
+  void SynthesiseSlot(const float x[33], float* pcm, size_t stride);
 
   // The FIFO V of the standard, newest slot first from position_, stored
   // twice (at position_ and position_ + 1024) so that the window reads one
   // contiguous run of 1024 values.
-  float fifo_[2048] = {};
+  alignas(64) float fifo_[2048] = {};
   int position_ = 0;
+  bool wide_;
 };
 
 // The 32-point matrixing of one slot, x[m] = sum_k s[k] cos(m (2k+1) pi / 64)
@@ -41,7 +52,7 @@ void Dct32(const float s[32], float x[32]);
 
 // The same transform of every column of a block at once: the operations of
 // Dct32 run on whole rows, which the compiler turns into vector arithmetic;
-// each column's result is exactly Dct32's.
-void Dct32Columns(const SubbandBlock& s, SubbandBlock& x);
+// each column's result is exactly Dct32's, with either build.
+void Dct32Columns(const SubbandBlock& s, SubbandBlock& x, bool wide = WideVectorsAvailable());
 
 }  // namespace mp3dec

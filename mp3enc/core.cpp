@@ -35,8 +35,6 @@ constexpr float kPeWeight = 1.5f;
 // Short blocks carry the attacks whose pre-echo is heard first; their
 // demand on the reservoir is weighed much higher than a long block's.
 constexpr float kShortPeWeight = 8.0f;
-constexpr double kVbrFloor = 0.9;    // of the level's nominal bits per granule
-constexpr double kVbrCeiling = 2.0;  // likewise
 constexpr int kHistory = 4 * 576;  // analysis samples kept for the psychoacoustic model
 
 struct ChannelState {
@@ -85,20 +83,10 @@ class CoreImpl final : public Core {
   bool Init() {
     if (!settings_.vbr && !rate_.InitConstant()) return false;
     if (settings_.vbr) {
-      // Nominal stereo rate of the quality level (192, 160, 140, 128 and 96
-      // kbit/s at 100, 80, 60, 50 and 40), per granule and channel.
-      const double q = std::clamp(settings_.vbrQuality, 0, 100);
-      const double kbps = q >= 80 ? 160.0 + (q - 80.0) * 1.6
-                        : q >= 60 ? 140.0 + (q - 60.0)
-                        : q >= 50 ? 128.0 + (q - 50.0) * 1.2
-                        : q >= 40 ? 96.0 + (q - 40.0) * 3.2
-                                  : 96.0 * (0.5 + q / 80.0);
       const FrameFormat& f = formatter_.Format();
-      const double perChannel = kbps * 1000.0 / 2.0;
-      const double granuleBits = perChannel * 576.0 / f.sampleRate -
-                                 static_cast<double>(f.overheadBits) / f.granules / channels_;
-      vbrFloorBits_ = static_cast<int>(std::max(0.0, kVbrFloor * granuleBits));
-      vbrCeilingBits_ = static_cast<int>(std::max(0.0, kVbrCeiling * granuleBits));
+      vbr_ = std::make_unique<VbrRateControl>(settings_.vbrQuality, f.sampleRate, channels_,
+                                              f.granules, f.overheadBits);
+      vbrOffset_ = std::pow(10.0f, VbrRateControl::NoiseOffsetDb(settings_.vbrQuality) / 10.0f);
     }
     return true;
   }
@@ -277,7 +265,7 @@ class CoreImpl final : public Core {
                          const float* energy, float* xmin) const {
     const PsyModel& psy = chan_[ch]->psy;
     const bool isShort = g.blockType == kShortBlock;
-    const float offset = settings_.vbr ? std::pow(10.0f, VbrNoiseOffset(settings_.vbrQuality) / 10.0f) : 1.0f;
+    const float offset = settings_.vbr ? vbrOffset_ : 1.0f;
     for (int b = 0; b < layout.count; ++b) {
       const int sfb = layout.sfb[b];
       const int width = layout.end[b] - layout.start[b];
@@ -374,21 +362,26 @@ class CoreImpl final : public Core {
       }
       Respend(choice.frameBits, &used);
     } else {
-      // Maximum the frame could carry at the highest index.
+      // The frame may carry what the highest index holds, within the bank's
+      // allowance. Each granule gets the budget its perceptual entropy
+      // against the level's noise target asks for; the outer loop then
+      // spreads the noise over the bands by that target. A granule with
+      // nothing above its allowed distortion is coded to the target alone.
       const int maxFrame = formatter_.FrameBits(f.highestIndex);
-      const int available = maxFrame - f.overheadBits + 8 * fill;
+      const int available =
+          std::min(maxFrame - f.overheadBits, vbr_->FrameAllowance()) + 8 * fill;
       for (int gr = 0; gr < f.granules; ++gr) {
         for (int ch = 0; ch < channels_; ++ch) {
           const int remainingGc = (f.granules - gr) * channels_ - ch;
           const int share = (available - used) / std::max(1, remainingGc);
           const int cap = std::min(4095, std::max(share, (available - used) * 2 / 3));
-          const int hardCap =
-              std::max(std::min({cap, available - used, vbrCeilingBits_}), 0);
-          quant_[gr][ch]->SearchForNoise(hardCap);
-          // The noise target alone under-spends on very tonal material:
-          // keep a floor of a share of the level's nominal rate.
-          const int floor = std::min(hardCap, vbrFloorBits_);
-          if (quant_[gr][ch]->Bits() < floor) quant_[gr][ch]->SearchForBits(floor);
+          const int budget = std::max(
+              std::min({vbr_->GranuleBudget(pe[gr][ch]), cap, available - used}), 0);
+          if (pe[gr][ch] < 1.0f) {
+            quant_[gr][ch]->SearchForNoise(budget);
+          } else {
+            quant_[gr][ch]->SearchForBits(budget);
+          }
           used += quant_[gr][ch]->Bits();
         }
       }
@@ -445,6 +438,7 @@ class CoreImpl final : public Core {
     formatter_.Assemble(*frame_, choice.index, choice.padding, modeExtension, nullptr, nullptr,
                         0, &output_);
     rate_.Commit(choice.frameBits);
+    if (vbr_) vbr_->Commit(choice.frameBits);
   }
 
   // Spends bits the reservoir could not keep (they would become stuffing).
@@ -485,8 +479,8 @@ class CoreImpl final : public Core {
   bool lastAttack_ = false;
   bool draining_ = false;
   bool failed_ = false;
-  int vbrFloorBits_ = 0;
-  int vbrCeilingBits_ = 4095;
+  std::unique_ptr<VbrRateControl> vbr_;
+  float vbrOffset_ = 1.0f;
   std::vector<uint8_t> output_;
 };
 

@@ -19,6 +19,8 @@ constexpr double kAttenuationMarginDb = 6.0;
 constexpr int64_t kMaxBankCoefficients = int64_t{1} << 23;
 // Coefficients per phase are padded to this multiple for the dot product.
 constexpr int32_t kLanes = 8;
+// Largest integer factor of the first of two interpolating stages.
+constexpr int32_t kMaxFirstStageFactor = 8;
 
 int64_t Gcd(int64_t a, int64_t b) {
   // Euclid, larger by smaller.
@@ -123,88 +125,155 @@ ResamplerStatus Resampler::Build(const FilterSpec* spec, int32_t inputRate,
     return ResamplerStatus::kUnknownMode;
   }
 
-  // Length of the low-pass, first as a support in input samples, then at the
-  // interpolated rate (a whole multiple of the interpolation factor).
   const double attenuation =
       static_cast<double>(spec->stopbandAttenuation) + kAttenuationMarginDb;
-  const int32_t support = KaiserSupport(attenuation, spec->transitionWidth,
-                                        inputRate, kMaxFilterTaps);
-  if (support == 0 || support > kMaxFilterTaps) {
-    return ResamplerStatus::kFilterTooLong;
+  StagePlan single;
+  single.inputRate = inputRate;
+  single.outputRate = outputRate;
+  single.passEdge = spec->passbandEdge;
+  single.transition = spec->transitionWidth;
+  single.attenuation = attenuation;
+  single.inFrames = inFrames_;
+  single.outFrames = outFrames_;
+  int32_t support = 0;
+  int32_t factor = 0;
+  if (FitStage(single, &support, &factor)) {
+    stages_.resize(1);
+    const ResamplerStatus st = BuildStage(single, support, factor, &stages_[0]);
+    if (st != ResamplerStatus::kOk) return st;
+    delay_ = stages_[0].delay;
+    tapsPerOutput_ = support;
+    return ResamplerStatus::kOk;
   }
-  designFactor_ = l_;
-  int64_t length = static_cast<int64_t>(support) * designFactor_;
+  if (support == 0 || inputRate >= outputRate) return ResamplerStatus::kFilterTooLong;
+  // An interpolator whose filter would pass the limit at L: the sharp
+  // low-pass runs first at a small integer factor K (its images and
+  // everything between the stopband edge S and K x input - S are then
+  // gone), and a second filter with a wide transition, from S to
+  // min(K x input, output) - S, does the rest of the ratio. The smallest K
+  // for which both fit is taken.
+  const double stopEdge = single.passEdge + single.transition;
+  for (int32_t k = 2; k <= kMaxFirstStageFactor; ++k) {
+    StagePlan first = single;
+    first.outputRate = static_cast<double>(inputRate) * k;
+    first.outFrames = inFrames_ * k;
+    StagePlan second = single;
+    second.inputRate = first.outputRate;
+    second.inFrames = first.outFrames;
+    second.passEdge = stopEdge;
+    second.transition = std::min(second.inputRate, static_cast<double>(outputRate)) -
+                        2.0 * stopEdge;
+    if (!(second.transition >= single.transition)) continue;
+    int32_t support1 = 0, factor1 = 0, support2 = 0, factor2 = 0;
+    if (!FitStage(first, &support1, &factor1) || !FitStage(second, &support2, &factor2)) {
+      continue;
+    }
+    stages_.resize(2);
+    ResamplerStatus st = BuildStage(first, support1, factor1, &stages_[0]);
+    if (st != ResamplerStatus::kOk) return st;
+    second.lead = stages_[0].delay;
+    st = BuildStage(second, support2, factor2, &stages_[1]);
+    if (st != ResamplerStatus::kOk) return st;
+    between_.assign(static_cast<size_t>(first.outFrames) * channels_, 0.0f);
+    delay_ = stages_[1].delay;
+    tapsPerOutput_ = support1 + (support2 + k - 1) / k + 1;
+    return ResamplerStatus::kOk;
+  }
+  return ResamplerStatus::kFilterTooLong;
+}
+
+bool Resampler::FitStage(const StagePlan& plan, int32_t* support, int32_t* designFactor) {
+  // Length of the low-pass, first as a support in input samples, then at the
+  // interpolated rate (a whole multiple of the interpolation factor).
+  *designFactor = 0;
+  *support = KaiserSupport(plan.attenuation, plan.transition, plan.inputRate, kMaxFilterTaps);
+  if (*support == 0 || *support > kMaxFilterTaps) {
+    *support = 0;
+    return false;
+  }
+  const int64_t in = std::llround(plan.inputRate);
+  const int64_t out = std::llround(plan.outputRate);
+  const int64_t l = out / Gcd(in, out);
+  int64_t factor = l;
+  int64_t length = static_cast<int64_t>(*support) * factor;
   if (length > kMaxFilterTaps) {
     // Decimating: design once more at the largest interpolation factor that
-    // fits. The phases below are evaluated from the same continuous
-    // response, so the coarser design grid costs no accuracy.
-    if (inputRate <= outputRate) return ResamplerStatus::kFilterTooLong;
-    designFactor_ = kMaxFilterTaps / support;
-    length = static_cast<int64_t>(support) * designFactor_;
-    if (designFactor_ < 1 || length > kMaxFilterTaps) {
-      return ResamplerStatus::kFilterTooLong;
-    }
+    // fits. The phases are evaluated from the same continuous response, so
+    // the coarser design grid costs no accuracy.
+    if (in <= out) return false;
+    factor = kMaxFilterTaps / *support;
+    length = static_cast<int64_t>(*support) * factor;
+    if (factor < 1 || length > kMaxFilterTaps) return false;
   }
-  prototypeTaps_ = static_cast<int32_t>(length);
-  tapsPerOutput_ = support;
+  *designFactor = static_cast<int32_t>(factor);
+  return true;
+}
 
-  // The converter runs at the ratio of its fixed blocks, inFrames : outFrames
+ResamplerStatus Resampler::BuildStage(const StagePlan& plan, int32_t support,
+                                      int32_t designFactor, Stage* st) const {
+  st->inFrames = plan.inFrames;
+  st->outFrames = plan.outFrames;
+  st->designFactor = designFactor;
+  st->prototypeTaps = support * designFactor;
+  st->support = support;
+
+  // The stage runs at the ratio of its fixed blocks, inFrames : outFrames
   // input to output frames; it equals the ratio of the rates whenever the
   // block sizes divide exactly, and differs by less than half an input frame
   // per block otherwise. phaseCount output instants per step of stepIn input
   // frames.
-  const int64_t gb = Gcd(inFrames_, outFrames_);
-  const int64_t phaseCount = outFrames_ / gb;  // L'
-  const int64_t stepIn = inFrames_ / gb;       // M'
-  stride_ = (support + kLanes - 1) / kLanes * kLanes;
-  if (phaseCount * stride_ > kMaxBankCoefficients) {
+  const int64_t gb = Gcd(st->inFrames, st->outFrames);
+  const int64_t phaseCount = st->outFrames / gb;  // L'
+  const int64_t stepIn = st->inFrames / gb;       // M'
+  st->stride = (support + kLanes - 1) / kLanes * kLanes;
+  if (phaseCount * st->stride > kMaxBankCoefficients) {
     return ResamplerStatus::kFilterTooLong;
   }
 
   LowPassDesign design;
-  design.cutoff =
-      (static_cast<double>(spec->passbandEdge) + 0.5 * spec->transitionWidth) /
-      inputRate;
-  design.beta = KaiserBeta(attenuation);
+  design.cutoff = (plan.passEdge + 0.5 * plan.transition) / plan.inputRate;
+  design.beta = KaiserBeta(plan.attenuation);
   design.taps = support;
-  phases_.assign(static_cast<size_t>(phaseCount * stride_), 0.0f);
+  st->phases.assign(static_cast<size_t>(phaseCount * st->stride), 0.0f);
   for (int64_t p = 0; p < phaseCount; ++p) {
     DesignPhase(design, static_cast<double>(p) / phaseCount,
-                &phases_[static_cast<size_t>(p * stride_)]);
+                &st->phases[static_cast<size_t>(p * st->stride)]);
   }
 
-  // Output n of a block is the band-limited input at (n - delay) * M'/L'
-  // input frames after the block's first input frame. Its first tap lies
-  // support/2 - 1 frames before the integer part of that instant. The delay
-  // is the smallest that keeps every tap on input already received.
+  // Output n of a block is the band-limited input at (n - delay) * M'/L' +
+  // lead input frames after the block's first input frame. Its first tap
+  // lies support/2 - 1 frames before the integer part of that instant. The
+  // delay is the smallest that keeps every tap on input already received.
   const int64_t half = support / 2;
+  const int64_t lead = plan.lead * phaseCount;  // in 1/L' input frames
+  auto instant = [&](int64_t n, int64_t d) { return (n - d) * stepIn + lead; };
   auto lastTapOk = [&](int64_t d) {
-    const int64_t q = (outFrames_ - 1 - d) * stepIn;
-    return FloorDiv(q, phaseCount) + half <= inFrames_ - 1;
+    return FloorDiv(instant(st->outFrames - 1, d), phaseCount) + half <= st->inFrames - 1;
   };
-  int64_t delay = std::max<int64_t>(0, (half + 1) * phaseCount / stepIn - 2);
+  int64_t delay = std::max<int64_t>(0, (half + 1 + plan.lead) * phaseCount / stepIn - 2);
   while (!lastTapOk(delay)) ++delay;
   while (delay > 0 && lastTapOk(delay - 1)) --delay;
-  delay_ = static_cast<int32_t>(delay);
+  if (delay > INT32_MAX / 2) return ResamplerStatus::kFilterTooLong;
+  st->delay = static_cast<int32_t>(delay);
 
-  const int64_t firstInstant = FloorDiv(-delay * stepIn, phaseCount);
+  const int64_t firstInstant = FloorDiv(instant(0, delay), phaseCount);
   // History: everything from the first output's first tap to the newest
   // input frame, plus zero padding read by the padded dot products.
-  const int64_t historyFrames = inFrames_ + half - 1 - firstInstant;
-  historyFrames_ = static_cast<int32_t>(historyFrames);
-  tapStart_.resize(static_cast<size_t>(outFrames_));
-  tapPhase_.resize(static_cast<size_t>(outFrames_));
-  for (int64_t n = 0; n < outFrames_; ++n) {
-    const int64_t q = (n - delay) * stepIn;
+  const int64_t historyFrames = st->inFrames + half - 1 - firstInstant;
+  st->historyFrames = static_cast<int32_t>(historyFrames);
+  st->tapStart.resize(static_cast<size_t>(st->outFrames));
+  st->tapPhase.resize(static_cast<size_t>(st->outFrames));
+  for (int64_t n = 0; n < st->outFrames; ++n) {
+    const int64_t q = instant(n, delay);
     const int64_t i = FloorDiv(q, phaseCount);
     const int64_t phase = q - i * phaseCount;
-    tapStart_[static_cast<size_t>(n)] =
-        static_cast<int32_t>(i - half + 1 - inFrames_ + historyFrames);
-    tapPhase_[static_cast<size_t>(n)] = static_cast<int32_t>(phase * stride_);
+    st->tapStart[static_cast<size_t>(n)] =
+        static_cast<int32_t>(i - half + 1 - st->inFrames + historyFrames);
+    st->tapPhase[static_cast<size_t>(n)] = static_cast<int32_t>(phase * st->stride);
   }
-  const size_t perChannel = static_cast<size_t>(historyFrames_ + stride_);
-  history_.assign(perChannel * static_cast<size_t>(channels_), 0.0f);
-  channelOut_.assign(static_cast<size_t>(outFrames_), 0.0f);
+  const size_t perChannel = static_cast<size_t>(st->historyFrames + st->stride);
+  st->history.assign(perChannel * static_cast<size_t>(channels_), 0.0f);
+  st->channelOut.assign(static_cast<size_t>(st->outFrames), 0.0f);
   return ResamplerStatus::kOk;
 }
 
@@ -220,13 +289,15 @@ ResamplerStatus Resampler::Build(const FilterSpec* spec, int32_t inputRate,
 #define KESTRUNE_DOT_CLONES
 #endif
 
+namespace {
+
 KESTRUNE_DOT_CLONES
-void Resampler::FilterChannel(const float* history, float* out) const {
-  const float* bank = phases_.data();
-  const int32_t stride = stride_;
-  for (int32_t n = 0; n < outFrames_; ++n) {
-    const float* x = history + tapStart_[static_cast<size_t>(n)];
-    const float* h = bank + tapPhase_[static_cast<size_t>(n)];
+void FilterChannel(const float* bank, int32_t stride, const int32_t* tapStart,
+                   const int32_t* tapPhase, int32_t outFrames, const float* history,
+                   float* out) {
+  for (int32_t n = 0; n < outFrames; ++n) {
+    const float* x = history + tapStart[n];
+    const float* h = bank + tapPhase[n];
     float acc[kLanes] = {};
     for (int32_t j = 0; j < stride; j += kLanes) {
       for (int32_t k = 0; k < kLanes; ++k) acc[k] += h[j + k] * x[j + k];
@@ -236,25 +307,37 @@ void Resampler::FilterChannel(const float* history, float* out) const {
   }
 }
 
+}  // namespace
+
+void Resampler::ProcessStage(Stage* st, const float* in, float* out) const {
+  const size_t perChannel = static_cast<size_t>(st->historyFrames + st->stride);
+  const size_t keep = static_cast<size_t>(st->historyFrames - st->inFrames);
+  for (int32_t c = 0; c < channels_; ++c) {
+    float* h = st->history.data() + perChannel * static_cast<size_t>(c);
+    std::memmove(h, h + st->inFrames, keep * sizeof(float));
+    float* fresh = h + keep;
+    for (int32_t i = 0; i < st->inFrames; ++i) {
+      fresh[i] = in[static_cast<size_t>(i) * channels_ + c];
+    }
+    FilterChannel(st->phases.data(), st->stride, st->tapStart.data(), st->tapPhase.data(),
+                  st->outFrames, h, st->channelOut.data());
+    for (int32_t n = 0; n < st->outFrames; ++n) {
+      out[static_cast<size_t>(n) * channels_ + c] = st->channelOut[static_cast<size_t>(n)];
+    }
+  }
+}
+
 void Resampler::Process(const float* in, float* out) {
   if (variant_ == ResamplerVariant::kPassThrough) {
     std::memmove(out, in, static_cast<size_t>(outputBlock_) * sizeof(float));
     return;
   }
-  const size_t perChannel = static_cast<size_t>(historyFrames_ + stride_);
-  const size_t keep = static_cast<size_t>(historyFrames_ - inFrames_);
-  for (int32_t c = 0; c < channels_; ++c) {
-    float* h = history_.data() + perChannel * static_cast<size_t>(c);
-    std::memmove(h, h + inFrames_, keep * sizeof(float));
-    float* fresh = h + keep;
-    for (int32_t i = 0; i < inFrames_; ++i) {
-      fresh[i] = in[static_cast<size_t>(i) * channels_ + c];
-    }
-    FilterChannel(h, channelOut_.data());
-    for (int32_t n = 0; n < outFrames_; ++n) {
-      out[static_cast<size_t>(n) * channels_ + c] = channelOut_[static_cast<size_t>(n)];
-    }
+  if (stages_.size() == 1) {
+    ProcessStage(&stages_[0], in, out);
+    return;
   }
+  ProcessStage(&stages_[0], in, between_.data());
+  ProcessStage(&stages_[1], between_.data(), out);
 }
 
 }  // namespace mp3enc

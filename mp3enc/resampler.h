@@ -73,11 +73,20 @@ class Resampler {
   // Reduced factors of the two rates (L = output / g, M = input / g).
   int32_t InterpolationFactor() const { return l_; }
   int32_t DecimationFactor() const { return m_; }
-  // Interpolation factor the prototype was designed at (L, or the reduced
-  // factor when L would make it too long) and its length at that rate.
-  int32_t DesignFactor() const { return designFactor_; }
-  int32_t PrototypeTaps() const { return prototypeTaps_; }
-  // Input samples per channel that each output sample is computed from.
+  // Filter stages: 1, or 2 for an interpolator whose single filter would
+  // pass the length limit at L (a sharp one at a small integer factor, then
+  // a wide one for the rest of the ratio).
+  int32_t StageCount() const { return static_cast<int32_t>(stages_.size()); }
+  // Interpolation factor a stage's prototype was designed at (its reduced
+  // L, or a smaller factor when L would make a decimator's too long) and
+  // its length at that rate.
+  int32_t DesignFactor(int32_t stage = 0) const {
+    return stage >= 0 && stage < StageCount() ? stages_[static_cast<size_t>(stage)].designFactor : 1;
+  }
+  int32_t PrototypeTaps(int32_t stage = 0) const {
+    return stage >= 0 && stage < StageCount() ? stages_[static_cast<size_t>(stage)].prototypeTaps : 0;
+  }
+  // Span of input samples per channel that each output sample depends on.
   int32_t TapsPerOutput() const { return tapsPerOutput_; }
 
   Resampler(const Resampler&) = delete;
@@ -85,11 +94,52 @@ class Resampler {
   ~Resampler();
 
  private:
+  // One polyphase filter: inFrames input frames to outFrames output frames
+  // per block, at the block ratio.
+  struct Stage {
+    int32_t inFrames = 0;
+    int32_t outFrames = 0;
+    int32_t delay = 0;  // output frames
+    int32_t designFactor = 1;
+    int32_t prototypeTaps = 0;
+    int32_t support = 0;  // taps per output, input frames
+    // Polyphase bank: phases of stride coefficients each (the taps padded
+    // with zeros to a multiple of 8).
+    int32_t stride = 0;
+    std::vector<float> phases;
+    // For each output frame of a block: where its taps start in the channel
+    // history, and which phase it uses. The pattern repeats every block.
+    std::vector<int32_t> tapStart;
+    std::vector<int32_t> tapPhase;
+    // Per channel: the last historyFrames input samples, oldest first.
+    int32_t historyFrames = 0;
+    std::vector<float> history;
+    std::vector<float> channelOut;
+  };
+  // What a stage is to do: rates in Hz, band edges in Hz, and how many of
+  // its input frames the stage's time origin lies behind the converter's
+  // input (the delay of the stage before it).
+  struct StagePlan {
+    double inputRate = 0;
+    double outputRate = 0;
+    double passEdge = 0;
+    double transition = 0;
+    double attenuation = 0;
+    int32_t inFrames = 0;
+    int32_t outFrames = 0;
+    int64_t lead = 0;
+  };
+
   Resampler() = default;
   ResamplerStatus Build(const FilterSpec* spec, int32_t inputRate,
                         int32_t outputRate, int32_t channels,
                         int32_t outputBlock);
-  void FilterChannel(const float* history, float* out) const;
+  // Support (input frames) and design factor of a plan's filter; false when
+  // its prototype passes the length limit.
+  static bool FitStage(const StagePlan& plan, int32_t* support, int32_t* designFactor);
+  ResamplerStatus BuildStage(const StagePlan& plan, int32_t support, int32_t designFactor,
+                             Stage* stage) const;
+  void ProcessStage(Stage* stage, const float* in, float* out) const;
 
   int32_t channels_ = 0;
   int32_t inputBlock_ = 0;
@@ -99,23 +149,10 @@ class Resampler {
   int32_t delay_ = 0;
   int32_t l_ = 1;
   int32_t m_ = 1;
-  int32_t designFactor_ = 1;
-  int32_t prototypeTaps_ = 0;
   int32_t tapsPerOutput_ = 0;
   ResamplerVariant variant_ = ResamplerVariant::kPassThrough;
-
-  // Polyphase bank: phaseCount_ phases of stride_ coefficients each (the
-  // taps padded with zeros to a multiple of 8).
-  int32_t stride_ = 0;
-  std::vector<float> phases_;
-  // For each output frame of a block: where its taps start in the channel
-  // history, and which phase it uses. The pattern repeats every block.
-  std::vector<int32_t> tapStart_;
-  std::vector<int32_t> tapPhase_;
-  // Per channel: the last historyFrames_ input samples, oldest first.
-  int32_t historyFrames_ = 0;
-  std::vector<float> history_;
-  std::vector<float> channelOut_;
+  std::vector<Stage> stages_;
+  std::vector<float> between_;  // interleaved output of the first of two stages
 };
 
 }  // namespace mp3enc

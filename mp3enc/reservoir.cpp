@@ -78,8 +78,76 @@ void RateControl::GranuleTargets(int meanBits, int resvBits, int resvMax, const 
   for (int ch = 0; ch < channels; ++ch) targets[ch] += add[ch];
 }
 
-float VbrNoiseOffset(int quality) {
-  return -0.2f * static_cast<float>(std::clamp(quality, 0, 100));
+namespace {
+
+// Ceiling of the stream's average, as a multiple of the nominal rate, and
+// the seconds of excess at that rate the bank may lend.
+constexpr double kVbrCeiling = 1.25;
+constexpr double kVbrBankSeconds = 1.0;
+// Floor of an audible granule's budget, as a share of its nominal bits: the
+// masking model is optimistic on tonal and speech granules (glockenspiel,
+// sustained tones), whose entropy then asks for too little. Granules with
+// nothing above their allowed distortion are not held to it.
+constexpr double kVbrFloor = 1.0;
+// Bits per bit of perceptual entropy at 80 kbit/s per channel: the entropy
+// counts only the lines above the allowed distortion; scale factors and
+// Huffman codes longer than the entropy bound cost the rest. Levels with a
+// higher nominal rate spend more per bit of entropy, by the nominal rate to
+// the power kVbrPeExponent (the rest of the spread between levels comes from
+// their noise targets).
+constexpr double kVbrPeScale = 1.6;
+constexpr double kVbrPeExponent = 0.55;
+// Noise target in dB per unit of quality (quality 80: -4.8 dB).
+constexpr float kVbrOffsetPerQuality = -0.06f;
+
+}  // namespace
+
+double VbrRateControl::NominalBitRate(int quality, int channels) {
+  const double q = std::clamp(quality, 0, 100);
+  const double stereo = q >= 80 ? 160.0 + (q - 80.0) * 1.6
+                        : q >= 60 ? 140.0 + (q - 60.0)
+                        : q >= 50 ? 128.0 + (q - 50.0) * 1.2
+                        : q >= 40 ? 96.0 + (q - 40.0) * 3.2
+                                  : 96.0 * (0.5 + q / 80.0);
+  if (channels >= 2) return stereo * 1000.0;
+  const double mono = q >= 50 ? stereo * 0.5
+                      : q >= 40 ? 56.0 + (q - 40.0) * 0.8
+                                : 56.0 * (0.5 + q / 80.0);
+  return mono * 1000.0;
+}
+
+float VbrRateControl::NoiseOffsetDb(int quality) {
+  const float q = static_cast<float>(std::clamp(quality, 0, 100));
+  return kVbrOffsetPerQuality * q;
+}
+
+VbrRateControl::VbrRateControl(int quality, int sampleRate, int channels, int granules,
+                               int overheadBits)
+    : overheadBits_(overheadBits) {
+  const double nominal = NominalBitRate(quality, channels);
+  const double frameSamples = 576.0 * granules;
+  const double nominalFrame = nominal * frameSamples / sampleRate;
+  ceilingFrameBits_ = kVbrCeiling * nominalFrame;
+  bankMax_ = kVbrBankSeconds * (kVbrCeiling - 1.0) * nominal;
+  bank_ = bankMax_;
+  const double granuleBits =
+      (nominalFrame - overheadBits) / (static_cast<double>(granules) * channels);
+  floorBits_ = static_cast<int>(std::max(0.0, kVbrFloor * granuleBits));
+  peScale_ = static_cast<float>(
+      kVbrPeScale * std::pow(nominal / std::max(1, channels) / 80000.0, kVbrPeExponent));
+}
+
+int VbrRateControl::FrameAllowance() const {
+  return std::max(0, static_cast<int>(ceilingFrameBits_ + bank_) - overheadBits_);
+}
+
+int VbrRateControl::GranuleBudget(float pe) const {
+  const int demand = static_cast<int>(std::min(4095.0f, std::max(0.0f, pe) * peScale_));
+  return std::clamp(demand, floorBits_, 4095);
+}
+
+void VbrRateControl::Commit(int frameBits) {
+  bank_ = std::clamp(bank_ + ceilingFrameBits_ - frameBits, 0.0, bankMax_);
 }
 
 }  // namespace mp3enc

@@ -43,8 +43,46 @@ class RateControl {
   int64_t frames_ = 0;
 };
 
-// Noise-target offset (dB added to the allowed distortion) for a VBR quality
-// 0..100.
-float VbrNoiseOffset(int quality);
+// Variable-bit-rate budgeting for one quality level (0..100).
+//
+// Each granule is coded to the level's noise-to-mask target: the allowed
+// distortion of every band is lowered by NoiseOffsetDb(). The bits a granule
+// may spend follow its perceptual entropy measured against that target (the
+// estimate of what coding at the target costs), between a floor of the
+// granule's nominal share (audible granules only) that keeps very tonal
+// granules, whose masking the model overestimates, clear of audible noise,
+// and the largest part2_3_length. Over the stream, a bank of
+// bits caps the average at the level's ceiling: noise-like material, whose
+// entropy stays high, is held there instead of running up to the highest
+// bit-rate index, while short demanding passages may borrow from the bank.
+class VbrRateControl {
+ public:
+  // channels: coded channels; overheadBits: header and side information of
+  // a frame; granules: per frame.
+  VbrRateControl(int quality, int sampleRate, int channels, int granules, int overheadBits);
+
+  // Nominal average of the level in bits/s (stereo 192, 160, 140, 128 and
+  // 96 kbit/s at qualities 100, 80, 60, 50 and 40; mono half of that, but
+  // 56 kbit/s at 40), interpolated in between.
+  static double NominalBitRate(int quality, int channels);
+  // dB added to the allowed distortion (negative: less noise).
+  static float NoiseOffsetDb(int quality);
+
+  // Main-data bits the whole frame may spend (the bank's allowance).
+  int FrameAllowance() const;
+  // Budget of one granule and channel from its perceptual entropy.
+  int GranuleBudget(float pe) const;
+  int FloorBits() const { return floorBits_; }
+  // Records a frame as written.
+  void Commit(int frameBits);
+
+ private:
+  double ceilingFrameBits_ = 0;  // frame bits at the ceiling rate
+  double bankMax_ = 0;
+  double bank_ = 0;
+  int overheadBits_ = 0;
+  int floorBits_ = 0;
+  float peScale_ = 1.0f;
+};
 
 }  // namespace mp3enc

@@ -39,6 +39,7 @@ struct CreateCase {
 TEST(ResamplerCreation, EveryFailureReportsItsMessage) {
   const FilterSpec spec = SpecFor(4000.0f);
   const FilterSpec narrow = SpecFor(5000.0f);
+  const FilterSpec needle{5000.0f, 2.0f, 75.0f};
   const CreateCase cases[] = {
       {&spec, 0, 44100, 2, 2304, ResamplerStatus::kInvalidRates, "Invalid input frequencies !"},
       {&spec, 44100, -1, 2, 2304, ResamplerStatus::kInvalidRates, "Invalid input frequencies !"},
@@ -50,8 +51,12 @@ TEST(ResamplerCreation, EveryFailureReportsItsMessage) {
       // 100 -> 30000 Hz: g = 100, L = 300 > 256 x M = 256.
       {&spec, 100, 30000, 1, 1152, ResamplerStatus::kRatioTooLarge,
        "sampling rate conversion ratio too large !"},
-      // 11025 -> 48000 Hz: L = 640, and an interpolator cannot be shortened.
-      {&narrow, 11025, 48000, 2, 2304, ResamplerStatus::kFilterTooLong,
+      // 11025 -> 48000 Hz: L = 640 would make one filter too long; the
+      // sharp filter runs at twice the input rate instead.
+      {&narrow, 11025, 48000, 2, 2304, ResamplerStatus::kOk, nullptr},
+      // A 2 Hz transition: 28000 taps at the input rate, so even at twice
+      // the input rate an interpolator's sharp filter passes the limit.
+      {&needle, 11025, 48000, 2, 2304, ResamplerStatus::kFilterTooLong,
        "Filter length too large !"},
       // Equal rates without a specification: pass-through.
       {nullptr, 44100, 44100, 1, 1152, ResamplerStatus::kOk, nullptr},
@@ -117,6 +122,20 @@ TEST(ResamplerCreation, BlockSizesFactorsAndVariants) {
   EXPECT_LT(r->DesignFactor(), r->InterpolationFactor());
   EXPECT_LE(r->PrototypeTaps(), kMaxFilterTaps);
   EXPECT_EQ(r->InputBlock(), 3175);  // 576 x 5.5125 = 3175.2
+  EXPECT_EQ(r->StageCount(), 1);
+
+  // 32000 -> 44100 (L = 441): the 15804 Hz low-pass needs 104 taps at the
+  // input rate, 441 x 104 > 32768 at L. It runs at 2 x 32000 (208 taps),
+  // then a filter from 17384 to 44100 - 17384 Hz takes 64000 to 44100 Hz.
+  ASSERT_EQ(Resampler::Create(&wide, 32000, 44100, 2, 2304, &r), ResamplerStatus::kOk);
+  EXPECT_EQ(r->StageCount(), 2);
+  EXPECT_EQ(r->DesignFactor(0), 2);
+  EXPECT_EQ(r->DesignFactor(1), 441);
+  EXPECT_LE(r->PrototypeTaps(0), kMaxFilterTaps);
+  EXPECT_LE(r->PrototypeTaps(1), kMaxFilterTaps);
+  EXPECT_EQ(r->PrototypeTaps(0) % 2, 0);
+  EXPECT_EQ(r->PrototypeTaps(1) % 441, 0);
+  EXPECT_EQ(r->InputBlock(), 2 * 836);  // 1152 x 32000 / 44100 = 835.9
 
   // Pass-through copies the samples bit for bit, NaN included.
   ASSERT_EQ(Resampler::Create(nullptr, 32000, 32000, 2, 2304, &r), ResamplerStatus::kOk);
@@ -267,6 +286,12 @@ INSTANTIATE_TEST_SUITE_P(
                       FilterCase{22050, 44100, 11025.0f, 2},
                       FilterCase{96000, 48000, 20192.0f, 2},
                       FilterCase{8000, 32000, 4000.0f, 1},
+                      // Interpolators that run in two stages (policy 1's
+                      // choices: L = 441, 441, 80 and 441).
+                      FilterCase{32000, 44100, 15804.0f, 2},
+                      FilterCase{8000, 11025, 3850.0f, 2},
+                      FilterCase{22050, 24000, 10348.0f, 2},
+                      FilterCase{16000, 44100, 8000.0f, 1},
                       FilterCase{44100, 8000, 3266.0f, 1},
                       FilterCase{44100, 44100, 13458.0f, 1}),
     [](const ::testing::TestParamInfo<FilterCase>& info) {

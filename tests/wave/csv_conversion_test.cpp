@@ -2,6 +2,7 @@
 // scaling, bit depths, unequal rows, failures and temporary files.
 #include <gtest/gtest.h>
 
+#include "base/paths.h"
 #include "wave/csv_to_wave.h"
 #include "wave/wave_file.h"
 #include "wave/wave_to_csv.h"
@@ -17,8 +18,10 @@ class CsvConversion : public ::testing::Test {
  protected:
   // The jobs' temporary files go to a folder of this test, where leftovers
   // show.
-  void SetUp() override { tempDir_ = UseScratchTempDirectory(); }
-  void TearDown() override { EXPECT_EQ(CountDatFiles(tempDir_), 0u) << "temporary files left"; }
+  void SetUp() override { UseScratchTempDirectory(); }
+  void TearDown() override {
+    EXPECT_EQ(CountDatFiles(GetTempDirectory()), 0u) << "temporary files left";
+  }
 
   std::string Path(const std::string& name) { return ScratchPath(name); }
 
@@ -55,8 +58,6 @@ class CsvConversion : public ::testing::Test {
 
   // The samples of out.wav per channel.
   std::vector<std::vector<float>> Samples() { return ReadWave(Path("out.wav")).samples; }
-
-  std::string tempDir_;
 };
 
 std::string StereoWave(const std::string& path) {
