@@ -152,61 +152,58 @@ void ExpectAddressIn(uintptr_t address, const void* function) {
   EXPECT_LT(address, start + 512);
 }
 
-TEST(Faults, InvalidMemoryAccessOnAWorkerIsReported) {
-  const auto boxes = BoxesOfWorker([] { WriteThroughNull(); });
-  const uintptr_t address = ExpectFaultReport(
-      boxes, "The memory unlawful computer access error occurred.", 0xC0000005u, 0, 2);
-  ExpectAddressIn(address, reinterpret_cast<const void*>(&WriteThroughNull));
-  platform::FaultRecord record;
-  ASSERT_TRUE(Exception::GetLastFault(&record));
-  EXPECT_EQ(record.code, 0xC0000005u);
-  EXPECT_EQ(record.address, address);
-}
+TEST(Faults, EachKindOfFaultOnAWorkerIsReported) {
+  const std::string catchAll = "An error has occurred. The command will be cancelled.\r\n";
+  struct Case {
+    const char* name;
+    void (*body)();
+    std::string first;  // the first line of the box
+    uint32_t code, flags, parameters;
+    const void* faultingFunction;  // where the fault address must lie, if known
+  };
+  const Case cases[] = {
+      {"null write", [] { WriteThroughNull(); },
+       "The memory unlawful computer access error occurred.", 0xC0000005u, 0, 2,
+       reinterpret_cast<const void*>(&WriteThroughNull)},
+      {"integer division by zero", [] { DivideByZero(); }, "The operation result error occurred.",
+       0xC0000094u, 0, 0, reinterpret_cast<const void*>(&DivideByZero)},
+      {"invalid float operation", [] { InvalidFloatOperation(); }, "An undefined error occurred.",
+       0xC0000090u, 0, 0, nullptr},
+      // Underflow is not translated: it reaches the catch-all clause.
+      {"float underflow", [] { FloatUnderflow(); }, catchAll, 0xC0000093u, 0, 0, nullptr},
+      {"illegal instruction", [] { __builtin_trap(); }, "OS error occurred.", 0xC000001Du, 0, 0,
+       nullptr},
+      {"stack overflow", [] { Recurse(0); }, "The algorithm error occurred.", 0xC00000FDu, 0, 2,
+       nullptr},
+      // Broken contracts raise "illegal instruction", translated to OsError.
+      {"negative length", [] { MakeText("abc", -1); }, "OS error occurred.", 0xC000001Du, 1, 0,
+       nullptr},
+      {"size overflow", [] { CheckedAddSize(0x7FFFFFF0, 0x10); }, "OS error occurred.",
+       0xC000001Du, 1, 0, nullptr},
+      // Out of memory raised by a helper is not translated: catch-all clause.
+      {"raised out of memory", [] { RaiseFault(kHresultOutOfMemory); }, catchAll, 0xC0000017u, 1,
+       0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uintptr_t address =
+        ExpectFaultReport(BoxesOfWorker(c.body), c.first, c.code, c.flags, c.parameters);
+    EXPECT_NE(address, 0u);
+    if (c.faultingFunction) ExpectAddressIn(address, c.faultingFunction);
+    platform::FaultRecord record;
+    ASSERT_TRUE(Exception::GetLastFault(&record));
+    EXPECT_EQ(record.code, c.code);
+    EXPECT_EQ(record.address, address);
+  }
+  EXPECT_EQ(CheckedAddSize(0x7FFFFFF0, 0xF), 0x7FFFFFFF);
 
-TEST(Faults, ArithmeticFaultsAreReportedByKind) {
-  auto boxes = BoxesOfWorker([] { DivideByZero(); });
-  ExpectAddressIn(
-      ExpectFaultReport(boxes, "The operation result error occurred.", 0xC0000094u, 0, 0),
-      reinterpret_cast<const void*>(&DivideByZero));
-  boxes = BoxesOfWorker([] { InvalidFloatOperation(); });
-  ExpectFaultReport(boxes, "An undefined error occurred.", 0xC0000090u, 0, 0);
-  // Underflow is not translated: it reaches the catch-all clause.
-  boxes = BoxesOfWorker([] { FloatUnderflow(); });
-  ExpectFaultReport(boxes, "An error has occurred. The command will be cancelled.\r\n",
-                    0xC0000093u, 0, 0);
-}
-
-TEST(Faults, IllegalInstructionAndStackOverflow) {
-  auto boxes = BoxesOfWorker([] { __builtin_trap(); });
-  ExpectFaultReport(boxes, "OS error occurred.", 0xC000001Du, 0, 0);
-  boxes = BoxesOfWorker([] { Recurse(0); });
-  ExpectFaultReport(boxes, "The algorithm error occurred.", 0xC00000FDu, 0, 2);
-}
-
-TEST(Faults, FailedAllocationAndBrokenContracts) {
   auto boxes = BoxesOfWorker([] { FailHugeAllocation(); });
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text.substr(0, 39), "The memory allocating error occurred.\r\n");
-
-  // A negative length raises "illegal instruction", translated to OsError.
-  boxes = BoxesOfWorker([] { MakeText("abc", -1); });
-  const uintptr_t address = ExpectFaultReport(boxes, "OS error occurred.", 0xC000001Du, 1, 0);
-  EXPECT_NE(address, 0u);
-
-  boxes = BoxesOfWorker([] { CheckedAddSize(0x7FFFFFF0, 0x10); });
-  ExpectFaultReport(boxes, "OS error occurred.", 0xC000001Du, 1, 0);
-  EXPECT_EQ(CheckedAddSize(0x7FFFFFF0, 0xF), 0x7FFFFFFF);
-
-  // Out of memory raised by a helper is not translated: catch-all clause.
-  boxes = BoxesOfWorker([] { RaiseFault(kHresultOutOfMemory); });
-  ExpectFaultReport(boxes, "An error has occurred. The command will be cancelled.\r\n",
-                    0xC0000017u, 1, 0);
-
   // Any other exception thrown by a body also lands in the catch-all.
   boxes = BoxesOfWorker([] { throw std::runtime_error("x"); });
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text.substr(0, 57),
-            "An error has occurred. The command will be cancelled.\r\n\r\n");
+  EXPECT_EQ(boxes[0].text.substr(0, 57), catchAll + "\r\n");
   EXPECT_NE(boxes[0].text.find("ExceptionCode: 00000000C0000017"), std::string::npos);
 }
 
