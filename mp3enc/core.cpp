@@ -28,6 +28,9 @@ namespace mp3enc {
 namespace {
 
 constexpr int kInputDelay = 144;
+// Nothing above 20 kHz is coded: it is not heard, and the bits it would take
+// are better spent below.
+constexpr float kMaxCodedBandwidth = 20000.0f;
 constexpr float kPeWeight = 1.5f;
 // Short blocks carry the attacks whose pre-echo is heard first; their
 // demand on the reservoir is weighed much higher than a long block's.
@@ -63,6 +66,9 @@ class CoreImpl final : public Core {
     channels_ = format.channels;
     for (int ch = 0; ch < channels_; ++ch) {
       chan_.push_back(std::make_unique<ChannelState>(kernels, format.sampleRate, format.rateIndex));
+      // Constant rates keep every band's shape (see PsyModel::SetNoiseCeiling);
+      // the variable-rate noise targets are tuned without the ceiling.
+      if (s.vbr) chan_.back()->psy.SetNoiseCeiling(1.0f);
     }
     for (int gr = 0; gr < 2; ++gr) {
       for (int ch = 0; ch < 2; ++ch) {
@@ -535,7 +541,7 @@ std::unique_ptr<Core> CreateCore(const Mp3sEncSettings& in, bool useVectorPath) 
         s.vbr ? 40000.0 + 1000.0 * s.vbrQuality : static_cast<double>(s.bitRate) / s.encodedChannels;
     bandwidth = static_cast<float>(std::min(3000.0 + perChannel * 0.2, 20000.0));
   }
-  bandwidth = std::min(bandwidth, 0.5f * static_cast<float>(s.sampleRate));
+  bandwidth = std::min({bandwidth, 0.5f * static_cast<float>(s.sampleRate), kMaxCodedBandwidth});
   const Kernels& kernels = useVectorPath && CpuHasVectorPath() ? VectorKernels() : PlainKernels();
   auto core = std::make_unique<CoreImpl>(s, kernels, format, bandwidth, mode);
   if (!core->Init()) return nullptr;

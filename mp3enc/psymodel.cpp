@@ -177,7 +177,7 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
       e += power[j];
       t += thrBin[j];
     }
-    ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, 1.0)) : 1.0f;
+    ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, static_cast<double>(noiseCeiling_))) : 1.0f;
   }
   return pe;
 }

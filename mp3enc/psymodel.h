@@ -19,6 +19,12 @@ inline constexpr float kTonalSnr = 14.0f;
 inline constexpr float kNoiseSnr = 5.0f;
 inline constexpr float kShortSnr = 16.0f;
 
+// Default ceiling of a band's allowed noise relative to its energy (-13 dB).
+// A band that the spreading function calls fully masked still keeps its
+// shape: letting the quantiser remove it, or replace it by noise of equal
+// power, is heard on sparse tonal spectra (bells, piano) between partials.
+inline constexpr float kNoiseCeiling = 0.05f;
+
 struct PsyOutput {
   float longRatio[22];      // allowed distortion / energy, long bands
   float shortRatio[3][13];  // per window, short bands
@@ -32,6 +38,9 @@ class PsyModel {
   // longBlock: kLongFft samples centred on the granule's long MDCT window;
   // shortBlocks: three kShortFft blocks centred on its short windows.
   void Analyze(const float* longBlock, const float* const shortBlocks[3], PsyOutput* out);
+  // The most noise any band may carry relative to its energy (default
+  // kNoiseCeiling).
+  void SetNoiseCeiling(float ratio) { noiseCeiling_ = ratio; }
   // Absolute threshold per line of each band in MDCT energy units.
   const float* AthLong() const { return athLong_; }
   const float* AthShort() const { return athShort_; }
@@ -54,6 +63,7 @@ class PsyModel {
                   float tonalSnr, float noiseSnr, float* prevNb, float* ratios, int bands);
 
   int sampleRate_;
+  float noiseCeiling_ = kNoiseCeiling;
   PowerSpectrum longFft_;
   PowerSpectrum shortFft_;
   Partitions longPart_;
