@@ -115,8 +115,9 @@ void ReorderShortBlocks(const GranuleInfo& g, const FrameContext& frame, float x
   }
 }
 
-int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]) {
-  int last = 576;
+int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576], int nonzeroBound) {
+  // Reordering short blocks may have moved lines past the bound.
+  int last = g.IsShort() ? 576 : std::clamp(nonzeroBound, 0, 576);
   while (last > 0 && x[last - 1] == 0.0f) --last;
   const int nonzeroSubbands = (last + 17) / 18;
   int boundaries;

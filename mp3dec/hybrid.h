@@ -14,8 +14,9 @@ namespace mp3dec {
 void ReorderShortBlocks(const GranuleInfo& g, const FrameContext& frame, float x[576]);
 
 // Alias-reduction butterflies across subband boundaries; returns the number
-// of subbands that may be nonzero afterwards.
-int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576]);
+// of subbands that may be nonzero afterwards. Before any reordering no line
+// from nonzeroBound on was nonzero (576 when not known).
+int ReduceAliasing(const GranuleInfo& g, const FrameContext& frame, float x[576], int nonzeroBound = 576);
 
 // Per-channel state of the hybrid filter bank.
 struct HybridState {

@@ -111,36 +111,51 @@ void Layer3Decoder::ProcessGranule(const FrameContext& frame, SideInfo& side, in
   if (frame.channels == 2 && frame.header.mode == 1) {
     ProcessStereo(frame, side.granules[gr][1], factors_[gr][1], spectrum_[0], spectrum_[1]);
   }
-  float* out = pcm + static_cast<size_t>(gr) * 576 * static_cast<size_t>(frame.channels);
+  // No channel has a nonzero line past the larger of the two counts, after
+  // stereo processing as before it.
+  int nonzeroBound = 0;
+  for (int ch = 0; ch < frame.channels; ++ch) nonzeroBound = std::max(nonzeroBound, nonzeroLines_[gr][ch]);
   for (int ch = 0; ch < frame.channels; ++ch) {
     GranuleInfo info = side.granules[gr][ch];
     ReorderShortBlocks(info, frame, spectrum_[ch]);
-    int active = ReduceAliasing(info, frame, spectrum_[ch]);
+    int active = ReduceAliasing(info, frame, spectrum_[ch], nonzeroBound);
     if (crcFailed) {
       concealer_.Conceal(ch, frame, info, spectrum_[ch]);
       active = 32;
     } else {
       concealer_.Remember(ch, info, spectrum_[ch]);
     }
-    FilterAndSynthesise(frame, ch, info, active, out);
+    FilterAndSynthesise(frame, ch, info, active);
   }
+  Interleave(frame, pcm + static_cast<size_t>(gr) * 576 * static_cast<size_t>(frame.channels));
 }
 
 void Layer3Decoder::ConcealFrame(const FrameContext& frame, float* pcm) {
   for (int gr = 0; gr < frame.granules; ++gr) {
-    float* out = pcm + static_cast<size_t>(gr) * 576 * static_cast<size_t>(frame.channels);
     for (int ch = 0; ch < frame.channels; ++ch) {
       GranuleInfo info;
       concealer_.Conceal(ch, frame, info, spectrum_[ch]);
-      FilterAndSynthesise(frame, ch, info, 32, out);
+      FilterAndSynthesise(frame, ch, info, 32);
     }
+    Interleave(frame, pcm + static_cast<size_t>(gr) * 576 * static_cast<size_t>(frame.channels));
   }
 }
 
 void Layer3Decoder::FilterAndSynthesise(const FrameContext& frame, int ch, const GranuleInfo& info,
-                                        int activeSubbands, float* pcm) {
+                                        int activeSubbands) {
   HybridFilterBank(info, frame, spectrum_[ch], activeSubbands, hybrid_[ch], subbands_);
-  synthesis_[ch].SynthesiseGranule(subbands_, pcm + ch, static_cast<size_t>(frame.channels));
+  synthesis_[ch].SynthesiseGranule(subbands_, granulePcm_[ch], 1);
+}
+
+void Layer3Decoder::Interleave(const FrameContext& frame, float* out) const {
+  if (frame.channels == 1) {
+    std::memcpy(out, granulePcm_[0], sizeof granulePcm_[0]);
+    return;
+  }
+  for (int i = 0; i < 576; ++i) {
+    out[2 * i] = granulePcm_[0][i];
+    out[2 * i + 1] = granulePcm_[1][i];
+  }
 }
 
 size_t Layer3Decoder::CopyBits(size_t fromBit, size_t toBit, uint8_t* out, size_t capacity) const {

@@ -46,8 +46,11 @@ class Layer3Decoder {
   bool ParseGranules(const FrameContext& frame, SideInfo& side);
   void ProcessGranule(const FrameContext& frame, SideInfo& side, int gr, bool crcFailed, float* pcm);
   void ConcealFrame(const FrameContext& frame, float* pcm);
-  void FilterAndSynthesise(const FrameContext& frame, int ch, const GranuleInfo& info, int activeSubbands,
-                           float* pcm);
+  // One channel's granule through the hybrid filter bank and the synthesis
+  // into granulePcm_[ch].
+  void FilterAndSynthesise(const FrameContext& frame, int ch, const GranuleInfo& info, int activeSubbands);
+  // The granule's samples of every channel, interleaved into out.
+  void Interleave(const FrameContext& frame, float* out) const;
   size_t CopyBits(size_t fromBit, size_t toBit, uint8_t* out, size_t capacity) const;
 
   uint8_t reservoir_[kReservoirBytes] = {};
@@ -59,6 +62,8 @@ class Layer3Decoder {
   int nonzeroLines_[2][2] = {};
   float spectrum_[2][576];
   SubbandBlock subbands_ = {};
+  // One granule of samples per channel, before interleaving.
+  float granulePcm_[2][576] = {};
   HybridState hybrid_[2];
   SynthesisFilter synthesis_[2];
   Concealer concealer_;

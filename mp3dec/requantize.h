@@ -10,7 +10,8 @@
 
 namespace mp3dec {
 
-// Writes all 576 lines of out; lines from nonzeroLines on are zero.
+// Writes all 576 lines of out; lines from nonzeroLines on are zero. values
+// are the Huffman decoder's (magnitudes up to 15 + 2^13 - 1).
 void Requantize(const int32_t values[576], int nonzeroLines, const GranuleInfo& g,
                 const ScaleFactors& sf, const FrameContext& frame, float out[576]);
 

@@ -150,7 +150,11 @@ void SynthesisFilter::SynthesiseSlot(const float x[33], float* pcm, size_t strid
     const float* dhi = dlo + 32;
     for (int j = 0; j < 32; ++j) sum[j] += lo[j] * dlo[j] + hi[j] * dhi[j];
   }
-  for (int j = 0; j < 32; ++j) pcm[static_cast<size_t>(j) * stride] = sum[j] * (1.0f / 32768.0f);
+  if (stride == 1) {  // a separate loop, so that it is stored as whole vectors
+    for (int j = 0; j < 32; ++j) pcm[j] = sum[j] * (1.0f / 32768.0f);
+  } else {
+    for (int j = 0; j < 32; ++j) pcm[static_cast<size_t>(j) * stride] = sum[j] * (1.0f / 32768.0f);
+  }
 }
 
 }  // namespace mp3dec

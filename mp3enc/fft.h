@@ -1,5 +1,5 @@
-// Power spectrum of a real block by a radix-2 complex FFT, used by the
-// psychoacoustic model.
+// Power spectrum of a real block by a half-length radix-2 complex FFT, used
+// by the psychoacoustic model.
 #pragma once
 
 #include <vector>
@@ -10,15 +10,17 @@ class PowerSpectrum {
  public:
   explicit PowerSpectrum(int size);  // size a power of two
   int Size() const { return size_; }
-  // Hann-windowed transform of in[0..size): magnitude squared and phase of
-  // bins 0..size/2.
-  void Transform(const float* in, float* power, float* phase);
+  // Hann-windowed transform of in[0..size): magnitude squared of bins
+  // 0..size/2, and when re and im are given, the bins themselves.
+  void Transform(const float* in, float* power, float* re = nullptr, float* im = nullptr);
 
  private:
   int size_;
   std::vector<float> window_;
   std::vector<float> cosTable_;
   std::vector<float> sinTable_;
+  std::vector<float> splitCos_;  // twiddles that split the real spectrum out
+  std::vector<float> splitSin_;
   std::vector<int> bitReverse_;
   std::vector<float> re_;
   std::vector<float> im_;

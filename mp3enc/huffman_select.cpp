@@ -108,6 +108,110 @@ int Count1Bits(const int* ix, int begin, int end, int* table) {
   return b < a ? b : a;
 }
 
+// Bit counts per scale-factor band and table, summed on demand over runs of
+// bands: the split search of long blocks then costs one pass over the lines
+// instead of one per candidate region. Gives exactly BestTable's answers.
+class BandTableBits {
+ public:
+  // Tables that can code each band's values without escapes, and the two
+  // escape code families (table 16's and table 24's lengths).
+  static constexpr int kPlain[13] = {1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15};
+  static constexpr int kPlainMax[13] = {1, 2, 2, 3, 3, 5, 5, 5, 7, 7, 7, 15, 15};
+
+  BandTableBits(const int* ix, const short* edge, int big) {
+    for (int t = 0; t < 15; ++t) cum_[t][0] = 0;
+    escCum_[0] = 0;
+    for (int k = 0; k < 22; ++k) {
+      const int lo = std::min<int>(edge[k], big);
+      const int hi = std::min<int>(edge[k + 1], big);
+      const int m = RegionMax(ix, lo, hi);
+      max_[k] = m;
+      int bits[15] = {};
+      int esc = 0;
+      for (int c = 0; c < 13; ++c) {
+        if (m <= kPlainMax[c]) bits[c] = PairBits(ix, lo, hi, kPlain[c]);
+      }
+      const uint8_t* len16 = kHuffmanTables[16].lengths;
+      const uint8_t* len24 = kHuffmanTables[24].lengths;
+      for (int i = lo; i < hi; i += 2) {
+        int x = ix[i];
+        int y = ix[i + 1];
+        if (x >= 15) {
+          ++esc;
+          x = 15;
+        }
+        if (y >= 15) {
+          ++esc;
+          y = 15;
+        }
+        const int signs = (x != 0) + (y != 0);
+        bits[13] += len16[x * 16 + y] + signs;
+        bits[14] += len24[x * 16 + y] + signs;
+      }
+      for (int t = 0; t < 15; ++t) cum_[t][k + 1] = cum_[t][k] + bits[t];
+      escCum_[k + 1] = escCum_[k] + esc;
+    }
+  }
+
+  // Best table for bands [a, b), as BestTable would choose it.
+  int Best(int a, int b, int* table) const {
+    int m = 0;
+    for (int k = a; k < b; ++k) m = std::max(m, max_[k]);
+    if (m == 0) {
+      *table = 0;
+      return 0;
+    }
+    static constexpr int kCandidates[16][3] = {
+        {0, 0, 0}, {1, 0, 0}, {2, 3, 0}, {5, 6, 0}, {7, 8, 9}, {7, 8, 9},
+        {10, 11, 12}, {10, 11, 12}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0},
+        {13, 15, 0}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0}};
+    int bestBits = INT_MAX;
+    int best = 0;
+    if (m < 16) {
+      for (int c : kCandidates[m]) {
+        if (c == 0) break;
+        const int slot = Slot(c);
+        const int bits = cum_[slot][b] - cum_[slot][a];
+        if (bits < bestBits) {
+          bestBits = bits;
+          best = c;
+        }
+      }
+      *table = best;
+      return bestBits;
+    }
+    const int need = m - 15;
+    const int escapes = escCum_[b] - escCum_[a];
+    for (int family = 16; family <= 24; family += 8) {
+      for (int t = family; t < family + 8; ++t) {
+        const int lin = kHuffmanTables[t].linbits;
+        if ((1 << lin) - 1 >= need) {
+          const int slot = family == 16 ? 13 : 14;
+          const int bits = cum_[slot][b] - cum_[slot][a] + lin * escapes;
+          if (bits < bestBits) {
+            bestBits = bits;
+            best = t;
+          }
+          break;
+        }
+      }
+    }
+    *table = best;
+    return bestBits;
+  }
+
+ private:
+  static int Slot(int table) {
+    for (int c = 0; c < 13; ++c) {
+      if (kPlain[c] == table) return c;
+    }
+    return 0;
+  }
+  int max_[22];
+  int cum_[15][23];
+  int escCum_[23];
+};
+
 // region0_count / region1_count by the number of bands in big_values.
 constexpr int kSplit[23][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {1, 1},
                                {1, 2}, {2, 2}, {2, 3}, {2, 3}, {3, 4}, {3, 4}, {3, 4}, {4, 5},
@@ -157,16 +261,13 @@ int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearc
       bits += BestTable(ix, p.region2Start, big, &p.tableSelect[2]);
     } else {
       // Every split: region0 ends at band r0 + 1, region1 at r0 + r1 + 2.
+      const BandTableBits bandBits(ix, edge, big);
       int prefixBits[23];
       int prefixTable[23];
-      for (int i = 1; i <= 16 && i <= 22; ++i) {
-        prefixBits[i] = BestTable(ix, 0, std::min<int>(edge[i], big), &prefixTable[i]);
-      }
+      for (int i = 1; i <= 16 && i <= 22; ++i) prefixBits[i] = bandBits.Best(0, i, &prefixTable[i]);
       int suffixBits[23];
       int suffixTable[23];
-      for (int j = 2; j <= 22; ++j) {
-        suffixBits[j] = BestTable(ix, std::min<int>(edge[j], big), big, &suffixTable[j]);
-      }
+      for (int j = 2; j <= 22; ++j) suffixBits[j] = bandBits.Best(j, 22, &suffixTable[j]);
       int best = INT_MAX;
       for (int r0 = 0; r0 < 16; ++r0) {
         const int s1 = std::min<int>(edge[r0 + 1], big);
@@ -177,7 +278,7 @@ int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearc
           const int s2 = std::min<int>(edge[j], big);
           if (r1 > 0 && edge[j - 1] >= big) break;
           int t1;
-          const int mid = BestTable(ix, s1, s2, &t1);
+          const int mid = bandBits.Best(r0 + 1, j, &t1);
           const int total = prefixBits[r0 + 1] + mid + suffixBits[j];
           if (total < best) {
             best = total;

@@ -62,10 +62,15 @@ PsyModel::PsyModel(int sampleRate, int rateIndex)
   const int bins = kLongFft / 2 + 1;
   mag1_.assign(bins, 0.0f);
   mag2_.assign(bins, 0.0f);
-  ph1_.assign(bins, 0.0f);
-  ph2_.assign(bins, 0.0f);
+  c1_.assign(bins, 1.0f);
+  s1_.assign(bins, 0.0f);
+  c2_.assign(bins, 1.0f);
+  s2_.assign(bins, 0.0f);
   power_.assign(bins, 0.0f);
-  phase_.assign(bins, 0.0f);
+  re_.assign(bins, 0.0f);
+  im_.assign(bins, 0.0f);
+  shortPower_.assign(kShortFft / 2 + 1, 0.0f);
+  thrPart_.assign(std::max(longPart_.count, shortPart_.count), 0.0f);
   unpredict_.assign(bins, 0.0f);
   prevNb_.assign(longPart_.count, 1e30f);
   scratch_.assign(bins * 2, 0.0f);
@@ -98,6 +103,24 @@ void PsyModel::BuildPartitions(int fftSize, const short* edges, int bands, int l
       const double db = SpreadDecibels(centre[maskee] - centre[masker]);
       if (db > -60.0) p->spread[masker * n + maskee] = static_cast<float>(std::pow(10.0, db / 10.0));
     }
+  }
+  // Per maskee, its row of spreading values and the maskers that reach it.
+  p->spreadTo.assign(static_cast<size_t>(n) * n, 0.0f);
+  p->spreadLo.assign(n, 0);
+  p->spreadHi.assign(n, 0);
+  for (int maskee = 0; maskee < n; ++maskee) {
+    int lo = n;
+    int hi = 0;
+    for (int masker = 0; masker < n; ++masker) {
+      const float v = p->spread[masker * n + maskee];
+      p->spreadTo[static_cast<size_t>(maskee) * n + masker] = v;
+      if (v != 0.0f) {
+        lo = std::min(lo, masker);
+        hi = masker + 1;
+      }
+    }
+    p->spreadLo[maskee] = std::min(lo, hi);
+    p->spreadHi[maskee] = hi;
   }
   for (int maskee = 0; maskee < n; ++maskee) {
     double s = 0.0;
@@ -139,13 +162,13 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
     cb[b] = static_cast<float>(c);
   }
   float pe = 0.0f;
-  std::vector<float> thrPart(n);
+  float* thrPart = thrPart_.data();
   for (int maskee = 0; maskee < n; ++maskee) {
     double ecb = 0.0;
     double ct = 0.0;
-    for (int masker = 0; masker < n; ++masker) {
-      const float s = p.spread[masker * n + maskee];
-      if (s == 0.0f) continue;
+    const float* row = &p.spreadTo[static_cast<size_t>(maskee) * n];
+    for (int masker = p.spreadLo[maskee]; masker < p.spreadHi[maskee]; ++masker) {
+      const float s = row[masker];
       ecb += s * eb[masker];
       ct += s * cb[masker];
     }
@@ -185,30 +208,44 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
 void PsyModel::Analyze(const float* longBlock, const float* const shortBlocks[3],
                        PsyOutput* out) {
   // Long analysis with the unpredictability of each bin.
-  longFft_.Transform(longBlock, power_.data(), phase_.data());
+  // Phases are kept as unit vectors: the predicted phase 2 ph1 - ph2 is
+  // u1 * u1 * conj(u2), with no trigonometry per bin.
+  longFft_.Transform(longBlock, power_.data(), re_.data(), im_.data());
   const int bins = kLongFft / 2 + 1;
   for (int j = 0; j < bins; ++j) {
     const float mag = std::sqrt(power_[j]);
     const float predMag = 2.0f * mag1_[j] - mag2_[j];
-    const float predPh = 2.0f * ph1_[j] - ph2_[j];
-    const float dx = mag * std::cos(phase_[j]) - predMag * std::cos(predPh);
-    const float dy = mag * std::sin(phase_[j]) - predMag * std::sin(predPh);
+    const float c1 = c1_[j];
+    const float s1 = s1_[j];
+    const float dc = c1 * c1 - s1 * s1;
+    const float ds = 2.0f * c1 * s1;
+    const float predC = dc * c2_[j] + ds * s2_[j];
+    const float predS = ds * c2_[j] - dc * s2_[j];
+    const float dx = re_[j] - predMag * predC;
+    const float dy = im_[j] - predMag * predS;
     const float den = mag + std::fabs(predMag);
     unpredict_[j] = den > 0.0f ? std::min(1.0f, std::sqrt(dx * dx + dy * dy) / den) : 1.0f;
     mag2_[j] = mag1_[j];
-    ph2_[j] = ph1_[j];
+    c2_[j] = c1;
+    s2_[j] = s1;
     mag1_[j] = mag;
-    ph1_[j] = phase_[j];
+    if (mag > 0.0f) {
+      c1_[j] = re_[j] / mag;
+      s1_[j] = im_[j] / mag;
+    } else {
+      c1_[j] = 1.0f;
+      s1_[j] = 0.0f;
+    }
   }
   out->pe = Threshold(longPart_, power_.data(), unpredict_.data(), kTonalSnr, kNoiseSnr,
                       prevNb_.data(), out->longRatio, kLongBands) *
             (576.0f / 512.0f);
   // Short analyses: no tonality estimate (noise-like masking).
   float pe = 0.0f;
-  std::vector<float> shortPower(kShortFft / 2 + 1);
+  float* shortPower = shortPower_.data();
   for (int w = 0; w < 3; ++w) {
-    shortFft_.Transform(shortBlocks[w], shortPower.data(), nullptr);
-    pe += Threshold(shortPart_, shortPower.data(), nullptr, kShortSnr, kShortSnr, nullptr,
+    shortFft_.Transform(shortBlocks[w], shortPower);
+    pe += Threshold(shortPart_, shortPower, nullptr, kShortSnr, kShortSnr, nullptr,
                     out->shortRatio[w], kShortBands);
   }
   out->shortPe = pe * (192.0f / 128.0f);

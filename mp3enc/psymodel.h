@@ -53,6 +53,9 @@ class PsyModel {
     std::vector<float> norm;
     std::vector<float> ath;     // FFT energy units
     std::vector<float> spread;  // [masker * count + maskee]
+    std::vector<float> spreadTo;  // the same, [maskee * count + masker]
+    std::vector<int> spreadLo;    // per maskee, the maskers that reach it:
+    std::vector<int> spreadHi;    // [spreadLo, spreadHi)
     std::vector<int> bandLo;    // bins of each scale-factor band
     std::vector<int> bandHi;
   };
@@ -71,8 +74,10 @@ class PsyModel {
   float athLong_[22];
   float athShort_[13];
   // Unpredictability needs the last two long spectra.
-  std::vector<float> mag1_, mag2_, ph1_, ph2_;
-  std::vector<float> power_, phase_, unpredict_;
+  std::vector<float> mag1_, mag2_;
+  std::vector<float> c1_, s1_, c2_, s2_;  // unit phase vectors of the last two
+  std::vector<float> power_, re_, im_, unpredict_;
+  std::vector<float> shortPower_, thrPart_;
   std::vector<float> prevNb_;
   std::vector<float> scratch_;
 };

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "mp3dec/mp3dec.h"
 
@@ -46,27 +49,60 @@ void WriteSignal(const std::string& path, double seconds) {
                                               static_cast<std::streamsize>(out.size()));
 }
 
-double ChildrenCpuSeconds() {
+struct CommandCost {
+  double cpuSeconds = 1e30;  // user + system, best of the repeats
+  long peakKiB = 0;          // largest resident set of the command
+};
+
+// Runs the command through /bin/sh and takes its own resource usage (the
+// shell and everything it waited for) from wait4.
+bool RunMeasured(const std::string& command, double* cpuSeconds, long* peakKiB) {
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
   rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+  *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  *peakKiB = usage.ru_maxrss;
+  return true;
 }
 
 // CPU time (user + system) of the command and its children, best of the
 // repeats: the machine may be busy, and kestrune decodes on an idle-priority
 // worker, so wall time would measure the other load.
-double TimeCommand(const std::string& command, int repeats) {
-  double best = 1e30;
+CommandCost TimeCommand(const std::string& command, int repeats) {
+  CommandCost cost;
   for (int i = 0; i < repeats; ++i) {
-    const double before = ChildrenCpuSeconds();
-    if (std::system(command.c_str()) != 0) {
+    double seconds = 0;
+    long peak = 0;
+    if (!RunMeasured(command, &seconds, &peak)) {
       std::fprintf(stderr, "failed: %s\n", command.c_str());
-      return -1;
+      return CommandCost{-1, 0};
     }
-    best = std::min(best, ChildrenCpuSeconds() - before);
+    cost.cpuSeconds = std::min(cost.cpuSeconds, seconds);
+    cost.peakKiB = std::max(cost.peakKiB, peak);
   }
-  return best;
+  return cost;
+}
+
+// Heap bytes that one decoder handle holds after Mp3sDecInit on the stream
+// (the handle's records, its input ring, analysis buffer and decoder state).
+size_t HandleHeapBytes(const std::string& mp3) {
+  std::ifstream f(mp3, std::ios::binary);
+  std::vector<uint8_t> s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  s.resize(std::min<size_t>(s.size(), 8192));
+  const size_t before = mallinfo2().uordblks;
+  Mp3sDecHandle h = nullptr;
+  Mp3sDecOpen(&h, 0);
+  Mp3sDecInit(h, s.data(), static_cast<uint32_t>(s.size()), static_cast<uint32_t>(s.size()), 1, 1);
+  const size_t after = mallinfo2().uordblks;
+  Mp3sDecClose(h);
+  return after - before;
 }
 
 // The library alone, from memory to floats.
@@ -101,26 +137,37 @@ double TimeLibrary(const std::string& mp3, int repeats) {
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 300.0;
+  const std::string core = argc > 2 ? argv[2] : "0";
   const int repeats = 3;
   const auto dir = std::filesystem::temp_directory_path() / "kestrune-mp3dec-bench";
   std::filesystem::create_directories(dir);
   const std::string wav = (dir / "signal.wav").string();
   WriteSignal(wav, seconds);
-  std::printf("%.0f s of 44.1 kHz stereo; CPU seconds, best of %d runs, one core (taskset -c 0)\n", seconds, repeats);
+  const std::string pin = "taskset -c " + core + " ";
+  std::printf("%.0f s of 44.1 kHz stereo; CPU seconds, best of %d runs, one core (taskset -c %s)\n", seconds, repeats,
+              core.c_str());
   std::printf("%-8s %10s %10s %10s %10s %12s %12s\n", "bitrate", "kestrune", "library", "mpg123", "ffmpeg",
               "mpg123/ours", "ffmpeg/ours");
+  long peak[3] = {0, 0, 0};
+  std::string first;
   for (int kbps : {128, 320}) {
     const std::string mp3 = (dir / ("signal" + std::to_string(kbps) + ".mp3")).string();
+    if (first.empty()) first = mp3;
     const std::string lame = "lame --quiet -b " + std::to_string(kbps) + " '" + wav + "' '" + mp3 + "'";
     if (std::system(lame.c_str()) != 0) return 1;
     const std::string out = (dir / "out").string();
-    const double ours = TimeCommand("taskset -c 0 '" KESTRUNE_BINARY "' '" + mp3 + "' '" + out + ".wav' > /dev/null", repeats);
+    const CommandCost ours = TimeCommand(pin + "'" KESTRUNE_BINARY "' '" + mp3 + "' '" + out + ".wav' > /dev/null", repeats);
     const double library = TimeLibrary(mp3, repeats);
-    const double mpg123 = TimeCommand("taskset -c 0 mpg123 -q -s '" + mp3 + "' > '" + out + ".mpg123.pcm'", repeats);
-    const double ffmpeg = TimeCommand("taskset -c 0 ffmpeg -v quiet -threads 1 -y -i '" + mp3 + "' -f s16le '" + out +
-                                          ".ffmpeg.pcm'", repeats);
-    std::printf("%-8d %9.3fs %9.3fs %9.3fs %9.3fs %12.2f %12.2f\n", kbps, ours, library, mpg123, ffmpeg,
-                mpg123 / ours, ffmpeg / ours);
+    const CommandCost mpg123 = TimeCommand(pin + "mpg123 -q -s '" + mp3 + "' > '" + out + ".mpg123.pcm'", repeats);
+    const CommandCost ffmpeg =
+        TimeCommand(pin + "ffmpeg -v quiet -threads 1 -y -i '" + mp3 + "' -f s16le '" + out + ".ffmpeg.pcm'", repeats);
+    std::printf("%-8d %9.3fs %9.3fs %9.3fs %9.3fs %12.2f %12.2f\n", kbps, ours.cpuSeconds, library, mpg123.cpuSeconds,
+                ffmpeg.cpuSeconds, mpg123.cpuSeconds / ours.cpuSeconds, ffmpeg.cpuSeconds / ours.cpuSeconds);
+    peak[0] = std::max(peak[0], ours.peakKiB);
+    peak[1] = std::max(peak[1], mpg123.peakKiB);
+    peak[2] = std::max(peak[2], ffmpeg.peakKiB);
   }
+  std::printf("peak resident set: kestrune %ld KiB, mpg123 %ld KiB, ffmpeg %ld KiB\n", peak[0], peak[1], peak[2]);
+  std::printf("decoder heap per handle after Mp3sDecInit: %zu bytes\n", HandleHeapBytes(first));
   return 0;
 }
