@@ -8,13 +8,15 @@
 
 #include "mp3dec/mp3dec.h"
 #include "mp3dec_test_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace mp3dec_test;
+using kestrune::testing::TempDir;
 
 std::vector<uint8_t> Vector(const std::string& name) {
-  const auto bytes = ReadFileBytes(SharedDir() + "/vectors/mpeg/" + name + ".bit");
+  const auto bytes = ReadFileBytes(VectorPath(name) + ".bit");
   EXPECT_FALSE(bytes.empty()) << "missing vector " << name;
   return bytes;
 }
@@ -128,8 +130,9 @@ TEST(Mp3DecInterface, BitGranularSyncAndChunking) {
 // frame count known; a record tagged "Info" is not recognised and its frame
 // decodes as silence.
 TEST(Mp3DecInterface, RecordFrames) {
-  const std::string wav = TempPath("vbr.wav");
-  const std::string mp3 = TempPath("vbr.mp3");
+  TempDir dir;
+  const std::string wav = dir / "vbr.wav";
+  const std::string mp3 = dir / "vbr.mp3";
   WriteTestWave(wav, 44100, 2, 3.0);
   ASSERT_EQ(RunLame("-V 2", wav, mp3), 0);
   const auto stream = ReadFileBytes(mp3);
@@ -155,7 +158,7 @@ TEST(Mp3DecInterface, RecordFrames) {
   // "Info": the frame is decoded (silence), then lame's 1105 samples of
   // delay; the reference decoding has both trimmed.
   const auto tagged = DecodeStream(Vector("l3-nonstandard-sin1k0db_lame_vbrtag"));
-  const auto trimmed = ReadPcm16(SharedDir() + "/vectors/mpeg/l3-nonstandard-sin1k0db_lame_vbrtag.pcm");
+  const auto trimmed = ReadPcm16(VectorPath("l3-nonstandard-sin1k0db_lame_vbrtag") + ".pcm");
   ASSERT_EQ(tagged.initResult, 0);
   for (size_t i = 0; i < 2304; ++i) ASSERT_EQ(tagged.pcm[i], 0) << i;
   const size_t skip = 2 * (1152 + 1105);
@@ -168,8 +171,9 @@ TEST(Mp3DecInterface, RecordFrames) {
 // A CRC-protected stream decodes as mpg123 decodes it; a damaged check word
 // gives a CRC error frame, written from concealment.
 TEST(Mp3DecInterface, CrcProtectedFramesAndCrcErrors) {
-  const std::string wav = TempPath("crc.wav");
-  const std::string crcMp3 = TempPath("crc-protected.mp3");
+  TempDir dir;
+  const std::string wav = dir / "crc.wav";
+  const std::string crcMp3 = dir / "crc-protected.mp3";
   WriteTestWave(wav, 44100, 2, 2.0);
   ASSERT_EQ(RunLame("-b 128 -p -t", wav, crcMp3), 0);
   auto protectedStream = ReadFileBytes(crcMp3);
@@ -194,8 +198,9 @@ TEST(Mp3DecInterface, CrcProtectedFramesAndCrcErrors) {
 // that, the analysed average. The call after Init sees the last frame the
 // initialisation probed (the second).
 TEST(Mp3DecInterface, BitRateWindowOfGetInfo) {
-  const std::string wav = TempPath("window.wav");
-  const std::string mp3 = TempPath("window.mp3");
+  TempDir dir;
+  const std::string wav = dir / "window.wav";
+  const std::string mp3 = dir / "window.mp3";
   WriteTestWave(wav, 44100, 2, 3.0);
   ASSERT_EQ(RunLame("-V 0 -t", wav, mp3), 0);  // VBR without a record frame
   const auto stream = ReadFileBytes(mp3);

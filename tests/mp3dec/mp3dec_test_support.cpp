@@ -2,29 +2,36 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
-#include <fstream>
-#include <iterator>
 
 #include "mp3dec/mp3dec.h"
+#include "tests/support/files.h"
+#include "tests/support/riff_bytes.h"
 
 namespace mp3dec_test {
 
-std::string SharedDir() { return KESTRUNE_SHARED_DIR; }
+using kestrune::testing::Bytes;
+using kestrune::testing::Shell;
+
+std::string VectorPath(const std::string& name) {
+  return std::string(KESTRUNE_SHARED_DIR) + "/vectors/mpeg/" + name;
+}
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  const std::string bytes = kestrune::testing::ReadBytes(path);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-std::vector<int16_t> ReadPcm16(const std::string& path) {
-  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+namespace {
+std::vector<int16_t> Pcm16(const std::string& bytes) {
   std::vector<int16_t> pcm(bytes.size() / 2);
-  for (size_t i = 0; i < pcm.size(); ++i) {
-    pcm[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
+  if (!pcm.empty()) std::memcpy(pcm.data(), bytes.data(), pcm.size() * 2);  // little-endian hosts
   return pcm;
 }
+}  // namespace
+
+std::vector<int16_t> ReadPcm16(const std::string& path) { return Pcm16(kestrune::testing::ReadBytes(path)); }
 
 DecodeRun DecodeStream(const std::vector<uint8_t>& stream, size_t chunkSize) {
   DecodeRun run;
@@ -37,10 +44,6 @@ DecodeRun DecodeStream(const std::vector<uint8_t>& stream, size_t chunkSize) {
     Mp3sDecClose(h);
     return run;
   }
-  Mp3sDecStreamInfo info;
-  Mp3sDecGetInfo(&info, h);
-  run.channels = static_cast<int>(info.values[kMp3sDecInfoChannelsOut]);
-  run.sampleRate = static_cast<int>(info.values[kMp3sDecInfoSampleRate]);
   std::vector<float> out(kMp3sDecMaxOutputFloats);
   std::vector<uint8_t> ancillary(4096);
   size_t position = 0;
@@ -60,7 +63,6 @@ DecodeRun DecodeStream(const std::vector<uint8_t>& stream, size_t chunkSize) {
     const int r = Mp3sDecDecode(h, chunk + used, static_cast<uint32_t>(chunkLength - used), &consumed, out.data(),
                                 static_cast<uint32_t>(out.size()), &written, &flags, 0, 0, ancillary.data(),
                                 &ancillaryCount);
-    run.lastResult = r;
     if (r == kMp3sDecEndOfStream) continue;
     used += consumed;
     if (r == kMp3sDecConcealedNoMainData) {
@@ -86,73 +88,44 @@ DecodeRun DecodeStream(const std::vector<uint8_t>& stream, size_t chunkSize) {
 
 Comparison ComparePcm(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t count) {
   Comparison c;
-  c.compared = count;
   double noise = 0;
   for (size_t i = 0; i < count; ++i) {
     const int d = a[i] - b[i];
     noise += static_cast<double>(d) * d;
     c.maxDiff = std::max(c.maxDiff, std::abs(d));
   }
-  if (noise == 0 || count == 0) {
-    c.psnr = 999;
-  } else {
-    c.psnr = 10.0 * std::log10(32768.0 * 32768.0 / (noise / static_cast<double>(count)));
-  }
+  c.psnr = noise == 0 ? 999 : 10.0 * std::log10(32768.0 * 32768.0 / (noise / static_cast<double>(count)));
   return c;
 }
 
-}  // namespace mp3dec_test
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-
-namespace mp3dec_test {
-
 void WriteTestWave(const std::string& path, int sampleRate, int channels, double seconds) {
-  const uint32_t frames = static_cast<uint32_t>(sampleRate * seconds);
-  const uint32_t dataBytes = frames * static_cast<uint32_t>(channels) * 2;
-  std::vector<uint8_t> out;
-  auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i))); };
-  auto put16 = [&](uint32_t v) { for (int i = 0; i < 2; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i))); };
-  auto tag = [&](const char* t) { out.insert(out.end(), t, t + 4); };
-  tag("RIFF"); put32(36 + dataBytes); tag("WAVE"); tag("fmt "); put32(16); put16(1);
-  put16(static_cast<uint32_t>(channels)); put32(static_cast<uint32_t>(sampleRate));
-  put32(static_cast<uint32_t>(sampleRate * channels * 2)); put16(static_cast<uint32_t>(channels * 2)); put16(16);
-  tag("data"); put32(dataBytes);
-  for (uint32_t n = 0; n < frames; ++n) {
+  const int frames = static_cast<int>(sampleRate * seconds);
+  Bytes samples;
+  for (int n = 0; n < frames; ++n) {
     const double t = static_cast<double>(n) / sampleRate;
     for (int c = 0; c < channels; ++c) {
-      const double v = 0.3 * std::sin(2 * std::numbers::pi * (440.0 + 110.0 * c) * t) + 0.2 * std::sin(2 * std::numbers::pi * 3150.0 * t) +
+      const double v = 0.3 * std::sin(2 * std::numbers::pi * (440.0 + 110.0 * c) * t) +
+                       0.2 * std::sin(2 * std::numbers::pi * 3150.0 * t) +
                        0.05 * std::sin(2 * std::numbers::pi * 9000.0 * t * (1.0 + t));
-      put16(static_cast<uint16_t>(static_cast<int16_t>(std::lround(v * 32767.0))));
+      samples.I16(static_cast<int16_t>(std::lround(v * 32767.0)));
     }
   }
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return;
-  std::fwrite(out.data(), 1, out.size(), f);
-  std::fclose(f);
+  const auto fmt = kestrune::testing::FmtBody(1, static_cast<uint16_t>(channels),
+                                              static_cast<uint32_t>(sampleRate), 16);
+  kestrune::testing::WriteBytes(path, kestrune::testing::RiffWave(
+                                          Bytes().Chunk("fmt ", fmt).Chunk("data", samples)).data);
 }
 
 int RunLame(const std::string& arguments, const std::string& input, const std::string& output) {
-  const std::string command = "lame --quiet " + arguments + " '" + input + "' '" + output + "'";
-  return std::system(command.c_str());
+  int status = -1;
+  Shell("lame --quiet " + arguments + " '" + input + "' '" + output + "'", &status);
+  return status;
 }
 
-std::string TempPath(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / "kestrune-mp3dec-tests";
-  std::filesystem::create_directories(dir);
-  return (dir / name).string();
-}
-
-}  // namespace mp3dec_test
-
-namespace mp3dec_test {
 std::vector<int16_t> DecodeWithMpg123(const std::string& mp3) {
-  const std::string pcm = mp3 + ".mpg123.pcm";
-  // mpg123 seeks its output when the format changes: pipe it through cat.
-  const std::string command = "mpg123 -q -s --no-gapless '" + mp3 + "' 2>/dev/null | cat > '" + pcm + "'";
-  if (std::system(command.c_str()) != 0) return {};
-  return ReadPcm16(pcm);
+  int status = -1;
+  const std::string pcm = Shell("mpg123 -q -s --no-gapless '" + mp3 + "' 2>/dev/null", &status);
+  return status == 0 ? Pcm16(pcm) : std::vector<int16_t>{};
 }
+
 }  // namespace mp3dec_test

@@ -11,6 +11,7 @@
 
 #include "codecs/mp3_to_wave.h"
 #include "mp3dec_test_support.h"
+#include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
@@ -45,13 +46,6 @@ std::vector<uint8_t> WaveSamples(const std::string& path, size_t* fileSize) {
   return bytes.size() > 44 ? std::vector<uint8_t>(bytes.begin() + 44, bytes.end()) : std::vector<uint8_t>{};
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-
 std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
   std::vector<uint8_t> out(a.size() + b.size());
   std::copy(a.begin(), a.end(), out.begin());
@@ -60,7 +54,7 @@ std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, const std::vector<uin
 }
 
 size_t ConvertBytes(const TempDir& dir, const std::vector<uint8_t>& mp3, std::vector<uint8_t>* samples) {
-  WriteBytes(dir / "in.mp3", mp3);
+  kestrune::testing::WriteBytes(dir / "in.mp3", std::string(mp3.begin(), mp3.end()));
   std::filesystem::remove(dir / "out.wav");
   RunProgram(KESTRUNE_BINARY, {"in.mp3", "out.wav"}, dir.str());
   size_t size = 0;
@@ -72,7 +66,7 @@ size_t ConvertBytes(const TempDir& dir, const std::vector<uint8_t>& mp3, std::ve
 // chunk is searched through; damaged streams never crash the run.
 TEST(Mp3ToWave, TagsJunkAndDamage) {
   TempDir dir;
-  const auto stream = ReadFileBytes(SharedDir() + "/vectors/mpeg/l3-si.bit");
+  const auto stream = ReadFileBytes(VectorPath("l3-si") + ".bit");
   ASSERT_FALSE(stream.empty());
   std::vector<uint8_t> plain;
   ASSERT_GT(ConvertBytes(dir, stream, &plain), 44u);

@@ -8,40 +8,35 @@
 namespace mp3enc {
 namespace {
 
-TEST(FrameHeader, LengthsOfTheThreeVersions) {
-  ParsedHeader p;
-  // MPEG-1, 128 kbit/s, 44100 Hz, joint stereo: 417 bytes, 418 padded.
-  ASSERT_TRUE(ParseLayer3Header(0xFFFB9064u, &p));
-  EXPECT_EQ(p.version, 0);
-  EXPECT_EQ(p.bitRate, 128000);
-  EXPECT_EQ(p.sampleRate, 44100);
-  EXPECT_EQ(p.length, 417);
-  EXPECT_EQ(p.samples, 1152);
-  EXPECT_EQ(p.channelMode, 1);
-  ASSERT_TRUE(ParseLayer3Header(0xFFFB9264u, &p));
-  EXPECT_EQ(p.length, 418);
-  // MPEG-1, 320 kbit/s, 48000 Hz: 960 bytes.
-  ASSERT_TRUE(ParseLayer3Header(0xFFFBE444u, &p));
-  EXPECT_EQ(p.length, 960);
-  // MPEG-2, 64 kbit/s, 22050 Hz, mono: 72 x 64000 / 22050 = 208 bytes.
-  ASSERT_TRUE(ParseLayer3Header(0xFFF380C0u, &p));
-  EXPECT_EQ(p.version, 1);
-  EXPECT_EQ(p.length, 208);
-  EXPECT_EQ(p.samples, 576);
-  EXPECT_EQ(p.channelMode, 3);
-  // 2.5 extension, 8 kbit/s, 8000 Hz: 72 bytes.
-  ASSERT_TRUE(ParseLayer3Header(0xFFE31840u, &p));
-  EXPECT_EQ(p.version, 2);
-  EXPECT_EQ(p.sampleRate, 8000);
-  EXPECT_EQ(p.length, 72);
-
-  EXPECT_FALSE(ParseLayer3Header(0xFFFB0064u, &p));  // free format
-  EXPECT_FALSE(ParseLayer3Header(0xFFFBF064u, &p));  // bit-rate index 15
-  EXPECT_FALSE(ParseLayer3Header(0xFFFB9C64u, &p));  // sampling index 3
-  EXPECT_FALSE(ParseLayer3Header(0xFFEB9064u, &p));  // reserved version
-  EXPECT_FALSE(ParseLayer3Header(0xFFFD9064u, &p));  // Layer II
-  EXPECT_FALSE(ParseLayer3Header(0xFFFB9066u, &p));  // reserved emphasis
-  EXPECT_FALSE(ParseLayer3Header(0x7FFB9064u, &p));  // sync
+TEST(FrameHeader, LengthsOfTheThreeVersionsAndRefusals) {
+  struct Case {
+    uint32_t header;
+    ParsedHeader expected;  // version, bit rate, rate, samples, length, mode
+  };
+  const Case cases[] = {
+      {0xFFFB9064u, {0, 128000, 44100, 1152, 417, 1}},  // MPEG-1 joint stereo
+      {0xFFFB9264u, {0, 128000, 44100, 1152, 418, 1}},  // the same, padded
+      {0xFFFBE444u, {0, 320000, 48000, 1152, 960, 1}},
+      {0xFFF380C0u, {1, 64000, 22050, 576, 208, 3}},    // MPEG-2 mono: 72 x 64000 / 22050
+      {0xFFE31840u, {2, 8000, 8000, 576, 72, 1}},       // the 2.5 extension
+  };
+  for (const Case& c : cases) {
+    ParsedHeader p;
+    ASSERT_TRUE(ParseLayer3Header(c.header, &p)) << std::hex << c.header;
+    EXPECT_EQ(p.version, c.expected.version);
+    EXPECT_EQ(p.bitRate, c.expected.bitRate);
+    EXPECT_EQ(p.sampleRate, c.expected.sampleRate);
+    EXPECT_EQ(p.samples, c.expected.samples);
+    EXPECT_EQ(p.length, c.expected.length) << std::hex << c.header;
+    EXPECT_EQ(p.channelMode, c.expected.channelMode);
+  }
+  // Free format, bit-rate index 15, sampling index 3, reserved version,
+  // Layer II, reserved emphasis, no sync.
+  for (uint32_t bad : {0xFFFB0064u, 0xFFFBF064u, 0xFFFB9C64u, 0xFFEB9064u, 0xFFFD9064u,
+                       0xFFFB9066u, 0x7FFB9064u}) {
+    ParsedHeader p;
+    EXPECT_FALSE(ParseLayer3Header(bad, &p)) << std::hex << bad;
+  }
 }
 
 std::vector<uint8_t> Frames(const std::vector<uint32_t>& headers, const std::vector<int>& lengths) {
