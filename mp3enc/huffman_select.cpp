@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "mp3enc/huffman_tables.h"
 
@@ -47,7 +48,78 @@ int PairBits(const int* ix, int begin, int end, int t) {
   return bits;
 }
 
-// Best table for a region: returns bits, stores the table.
+// The candidate tables of a region, grouped by the largest value they code:
+// one pass over the pairs sums the code lengths of every table of the group
+// at once, each in its own 21-bit field of a packed length.
+struct TableGroup {
+  int count;
+  int tables[3];
+};
+constexpr TableGroup kGroups[7] = {
+    {1, {1, 0, 0}},     {2, {2, 3, 0}},      {2, {5, 6, 0}}, {3, {7, 8, 9}},
+    {3, {10, 11, 12}}, {2, {13, 15, 0}},    {2, {16, 24, 0}},  // escape code families
+};
+constexpr int kEscapeGroup = 6;
+// Group of the candidates for a region whose largest value is m (1..15).
+constexpr int kGroupOfMax[16] = {0, 0, 1, 2, 3, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5};
+constexpr int kFieldBits = 21;
+constexpr uint64_t kFieldMask = (uint64_t{1} << kFieldBits) - 1;
+
+// Packed lengths of each group, indexed by x * 16 + y (values clamped to 15
+// for the escape families); signs and escape extensions are counted apart.
+struct PackedLengths {
+  uint64_t entry[7][256];
+};
+
+PackedLengths BuildPackedLengths() {
+  PackedLengths p{};
+  for (int g = 0; g < 7; ++g) {
+    for (int i = 0; i < kGroups[g].count; ++i) {
+      const HuffmanTable& h = kHuffmanTables[kGroups[g].tables[i]];
+      for (int x = 0; x < h.dim; ++x) {
+        for (int y = 0; y < h.dim; ++y) {
+          p.entry[g][x * 16 + y] |= static_cast<uint64_t>(h.lengths[x * h.dim + y])
+                                    << (kFieldBits * i);
+        }
+      }
+    }
+  }
+  return p;
+}
+
+const PackedLengths& Packed() {
+  static const PackedLengths packed = BuildPackedLengths();
+  return packed;
+}
+
+// Sums over the pairs of [begin, end): packed code lengths of group g, the
+// sign bits and the values of 15 and above (escapes).
+uint64_t GroupBits(const int* ix, int begin, int end, int g, int* signs, int* escapes) {
+  const uint64_t* e = Packed().entry[g];
+  uint64_t sum = 0;
+  int sg = 0;
+  int esc = 0;
+  for (int i = begin; i < end; i += 2) {
+    int x = ix[i];
+    int y = ix[i + 1];
+    sg += (x != 0) + (y != 0);
+    if (x >= 15) {
+      ++esc;
+      x = 15;
+    }
+    if (y >= 15) {
+      ++esc;
+      y = 15;
+    }
+    sum += e[x * 16 + y];
+  }
+  *signs = sg;
+  *escapes = esc;
+  return sum;
+}
+
+// Best table for a region: returns bits, stores the table. Among equal
+// counts the first candidate wins.
 int BestTable(const int* ix, int begin, int end, int* table) {
   if (begin >= end) {
     *table = 0;
@@ -58,30 +130,32 @@ int BestTable(const int* ix, int begin, int end, int* table) {
     *table = 0;
     return 0;
   }
-  static constexpr int kCandidates[16][3] = {
-      {0, 0, 0}, {1, 0, 0}, {2, 3, 0}, {5, 6, 0}, {7, 8, 9}, {7, 8, 9},
-      {10, 11, 12}, {10, 11, 12}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0},
-      {13, 15, 0}, {13, 15, 0}, {13, 15, 0}, {13, 15, 0}};
+  int signs = 0;
+  int escapes = 0;
   int bestBits = INT_MAX;
   int best = 0;
   if (m < 16) {
-    for (int c : kCandidates[m]) {
-      if (c == 0) break;
-      const int b = PairBits(ix, begin, end, c);
+    const int g = kGroupOfMax[m];
+    const uint64_t sum = GroupBits(ix, begin, end, g, &signs, &escapes);
+    for (int i = 0; i < kGroups[g].count; ++i) {
+      const int b = static_cast<int>((sum >> (kFieldBits * i)) & kFieldMask) + signs;
       if (b < bestBits) {
         bestBits = b;
-        best = c;
+        best = kGroups[g].tables[i];
       }
     }
     *table = best;
     return bestBits;
   }
   // Escape tables: the smallest linbits of each family that reach m.
+  const uint64_t sum = GroupBits(ix, begin, end, kEscapeGroup, &signs, &escapes);
   const int need = m - 15;
-  for (int family = 16; family <= 24; family += 8) {
+  for (int f = 0; f < 2; ++f) {
+    const int family = f == 0 ? 16 : 24;
     for (int t = family; t < family + 8; ++t) {
-      if ((1 << kHuffmanTables[t].linbits) - 1 >= need) {
-        const int b = PairBits(ix, begin, end, t);
+      const int lin = kHuffmanTables[t].linbits;
+      if ((1 << lin) - 1 >= need) {
+        const int b = static_cast<int>((sum >> (kFieldBits * f)) & kFieldMask) + signs + lin * escapes;
         if (b < bestBits) {
           bestBits = b;
           best = t;

@@ -209,11 +209,30 @@ int Quantizer::MinGlobalGain(const State& s) const {
 }
 
 int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
-  // Smallest global gain whose Huffman bits fit the budget.
+  // Smallest global gain whose Huffman bits fit the budget. The values of
+  // the best gain that fits so far are kept, so that the search never has to
+  // quantise its answer twice.
+  int keptGain = -1;
+  int keptBits = 0;
   auto bitsAt = [&](int g) {
     s->globalGain = g;
     if (!Quantize(*s)) return 1 << 20;
-    return CountHuffman(false);
+    const int bits = CountHuffman(false);
+    if (bits <= budget) {
+      keptGain = g;
+      keptBits = bits;
+      std::memcpy(keptIx_, ix_, sizeof(ix_));
+    }
+    return bits;
+  };
+  auto answer = [&](int g, int bits) {
+    if (keptGain == g && s->globalGain != g) {
+      std::memcpy(ix_, keptIx_, sizeof(ix_));
+      s->globalGain = g;
+      return keptBits;
+    }
+    if (s->globalGain != g) return bitsAt(g);
+    return bits;
   };
   const int lo = MinGlobalGain(*s);
   if (silent_) {
@@ -238,20 +257,25 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
       --g;
       bits = b2;
     }
-    return bitsAt(g);
+    return answer(g, bits);
   }
   int a = lo;
   int z = 255;
-  if (bitsAt(a) <= budget) return bitsAt(a);
+  const int atLo = bitsAt(a);
+  if (atLo <= budget) return atLo;
+  int bitsZ = -1;
   while (z - a > 1) {
     const int mid = (a + z) / 2;
-    if (bitsAt(mid) <= budget) {
+    const int b = bitsAt(mid);
+    if (b <= budget) {
       z = mid;
+      bitsZ = b;
     } else {
       a = mid;
     }
   }
-  return bitsAt(z);
+  if (bitsZ < 0) return bitsAt(z);
+  return answer(z, bitsZ);
 }
 
 double Quantizer::Distortion(const State& s, double* ratios, int* overCount) const {

@@ -91,6 +91,7 @@ class Quantizer {
   float xmin_[kMaxBands];
   float peak34_[kMaxBands];
   int ix_[576];
+  int keptIx_[576];  // the inner loop's best answer so far
   State state_{};
   HuffmanPlan plan_;
   int huffmanBits_ = 0;
