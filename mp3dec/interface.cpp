@@ -215,7 +215,8 @@ int Mp3sDecDecode(Mp3sDecHandle h, const uint8_t* input, uint32_t inputCount, ui
 
   mp3dec::StepResult r;
   if (h->firstDecode && h->info.values[kMp3sDecInfoFrameCountKnown] == 1) {
-    // The stream starts with a Xing or VBRI record frame: it yields nothing.
+    // The stream starts with a Xing or VBRI record frame: it yields nothing,
+    // and its samples go to the handle's scratch buffer, not the caller's.
     r = d->Step(h->output, nullptr, 0);
     if (r.floats != 0) h->firstDecode = false;
     if (!mp3dec::IsError(r.status) && r.status != mp3dec::kSyncEof) {
@@ -223,8 +224,10 @@ int Mp3sDecDecode(Mp3sDecHandle h, const uint8_t* input, uint32_t inputCount, ui
       if (mp3dec::IsInformation(r.status)) r.status = mp3dec::kStatusOk;
     }
   } else {
+    // Straight into the caller's buffer: a step writes samples only when it
+    // reports them.
     h->firstDecode = false;
-    r = d->Step(h->output, ancillary, ancillaryCapacity);
+    r = d->Step(output, ancillary, ancillaryCapacity);
   }
   if (mp3dec::IsError(r.status)) {
     mp3dec::Kill(h);
@@ -232,7 +235,6 @@ int Mp3sDecDecode(Mp3sDecHandle h, const uint8_t* input, uint32_t inputCount, ui
   }
   if (r.status == mp3dec::kSyncEof) return kMp3sDecEndOfStream;
   if (outputFlags != nullptr) *outputFlags = 0;
-  if (r.floats != 0) std::memcpy(output, h->output, r.floats * sizeof(float));
   if (written != nullptr) *written = static_cast<uint32_t>(r.floats);
   if (ancillaryCount != nullptr && r.status != mp3dec::kStatusAncillaryPending && !mp3dec::IsWarning(r.status)) {
     *ancillaryCount = static_cast<uint32_t>(r.ancillary);

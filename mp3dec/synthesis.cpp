@@ -34,9 +34,9 @@ const DctFactors kDct = MakeDctFactors();
 // by B. G. Lee's recursion: with a[k] = s[k] + s[N-1-k] and
 // b[k] = (s[k] - s[N-1-k]) / (2 cos(pi (2k+1) / 2N)), the even outputs are
 // the N/2-point transform of a and the odd ones X[2m+1] = B[m] + B[m+1] of
-// the transform B of b. Point k of column l is s[k * C + l]: C = 1 is the
-// plain transform, larger C transforms C columns side by side with the
-// same operations in the same order.
+// the transform B of b. Point k of column l is s[k * C + l]: the C columns
+// are transformed side by side, each with the same operations in the same
+// order.
 
 template <int N, int C>
 void Dct(const float* s, float* x) {
@@ -69,6 +69,7 @@ void Dct(const float* s, float* x) {
   }
 }
 
+// Flattened: the recursion's levels are inlined into one function.
 MP3DEC_FLATTEN void Dct32ColumnsPlain(const SubbandBlock& s, SubbandBlock& x) {
   Dct<32, kSlotColumns>(&s[0][0], &x[0][0]);
 }
@@ -78,9 +79,6 @@ MP3DEC_FLATTEN MP3DEC_TARGET_WIDE void Dct32ColumnsWide(const SubbandBlock& s, S
 }
 
 }  // namespace
-
-// Flattened: the recursion's levels are inlined into one function.
-MP3DEC_FLATTEN void Dct32(const float s[32], float x[32]) { Dct<32, 1>(s, x); }
 
 void Dct32Columns(const SubbandBlock& s, SubbandBlock& x, bool wide) {
   if (wide) {

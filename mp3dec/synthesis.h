@@ -46,13 +46,11 @@ class SynthesisFilter {
   bool wide_;
 };
 
-// The 32-point matrixing of one slot, x[m] = sum_k s[k] cos(m (2k+1) pi / 64)
-// for m = 0..31, computed with a fast factorisation.
-void Dct32(const float s[32], float x[32]);
-
-// The same transform of every column of a block at once: the operations of
-// Dct32 run on whole rows, which the compiler turns into vector arithmetic;
-// each column's result is exactly Dct32's, with either build.
+// The 32-point matrixing of every slot (column) of a block at once,
+// x[m][l] = sum_k s[k][l] cos(m (2k+1) pi / 64) for m = 0..31, with a fast
+// factorisation whose operations run on whole rows, which the compiler turns
+// into vector arithmetic. Each column gets the same operations in the same
+// order, so either build gives the same result.
 void Dct32Columns(const SubbandBlock& s, SubbandBlock& x, bool wide = WideVectorsAvailable());
 
 }  // namespace mp3dec

@@ -147,13 +147,8 @@ TEST(Mp3DecInterface, RecordFrames) {
   const uint32_t frames = stream[44] << 24 | stream[45] << 16 | stream[46] << 8 | stream[47];
   EXPECT_EQ(info.values[kMp3sDecInfoDurationMs], static_cast<uint32_t>(frames * (1152 * 1000.0 / 44100)));
   Mp3sDecClose(h);
-  const auto ours = DecodeStream(stream);
-  const auto reference = DecodeWithMpg123(mp3);
-  EXPECT_EQ(ours.frames, static_cast<int>(frames));
-  ASSERT_EQ(ours.pcm.size(), reference.size());
-  const auto c = ComparePcm(ours.pcm, reference, reference.size());
-  EXPECT_GE(c.psnr, 96.0);
-  EXPECT_LE(c.maxDiff, 1);
+  // The samples against mpg123: the program test's "vbr-xing" stream.
+  EXPECT_EQ(DecodeStream(stream).frames, static_cast<int>(frames));
 
   // "Info": the frame is decoded (silence), then lame's 1105 samples of
   // delay; the reference decoding has both trimmed.

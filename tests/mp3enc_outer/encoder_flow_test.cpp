@@ -33,6 +33,19 @@ Opened OpenAndPrepare(int32_t rate, int32_t bitRate, int32_t channels, int32_t q
   return o;
 }
 
+// All of x offered in as few calls as the encoder allows; what they wrote.
+std::vector<uint8_t> FeedAll(Mp3sEncHandle h, std::vector<float>& x, int32_t capacity) {
+  std::vector<uint8_t> all, out(static_cast<size_t>(capacity));
+  for (size_t offset = 0; offset < x.size();) {
+    int32_t count = static_cast<int32_t>(x.size() - offset), next = 0, bytes = 0;
+    EXPECT_EQ(Mp3sEncEncode(h, x.data() + offset, &count, &next, capacity, out.data(), &bytes), 0);
+    if (bytes <= 0 && count == static_cast<int32_t>(x.size() - offset)) break;  // no progress
+    all.insert(all.end(), out.begin(), out.begin() + bytes);
+    offset = x.size() - static_cast<size_t>(count);
+  }
+  return all;
+}
+
 // Flush calls until one writes nothing, as the encode pipeline does.
 std::vector<uint8_t> FlushAll(Mp3sEncHandle h, int32_t capacity, int* calls) {
   std::vector<uint8_t> all, out(static_cast<size_t>(capacity));
@@ -167,13 +180,7 @@ TEST(EncoderFlush, ConvertedStreamCarriesTheConverterDelay) {
   for (int i = 0; i < frames; ++i) {
     x[2 * i] = x[2 * i + 1] = 0.5f * std::sin(2.0f * 3.14159265f * 1000.0f * i / 22050.0f);
   }
-  std::vector<uint8_t> out(8192);
-  int offset = 0;
-  while (offset < 2 * frames) {
-    int32_t count = 2 * frames - offset, next = 0, bytes = 0;
-    ASSERT_EQ(Mp3sEncEncode(o.handle, x.data() + offset, &count, &next, 8192, out.data(), &bytes), 0);
-    offset = 2 * frames - count;
-  }
+  FeedAll(o.handle, x, 8192);
   int calls = 0;
   FlushAll(o.handle, 8192, &calls);
   // Zero blocks: ceil((1201 + delay) x 0.5 x 2 / 1152), counted from the
@@ -195,14 +202,7 @@ TEST(EncoderDrain, SmallBuffersSplitTheDrainAcrossCalls) {
   options.lagFrames = 6;
   Opened o = OpenAndPrepare(44100, 128000, 2, 0, &log, options);
   std::vector<float> x(10 * 2304, 0.25f);
-  std::vector<uint8_t> out(1000), stream;
-  int offset = 0;
-  while (offset < static_cast<int>(x.size())) {
-    int32_t count = static_cast<int32_t>(x.size()) - offset, next = 0, bytes = 0;
-    ASSERT_EQ(Mp3sEncEncode(o.handle, x.data() + offset, &count, &next, 1000, out.data(), &bytes), 0);
-    stream.insert(stream.end(), out.begin(), out.begin() + bytes);
-    offset = static_cast<int>(x.size()) - count;
-  }
+  std::vector<uint8_t> stream = FeedAll(o.handle, x, 1000);
   EXPECT_EQ(CountFrames(stream), 4);  // ten frames made, six held back
   // Flush: two zero blocks (two more frames), then eight queued frames
   // leave through a 1000-byte buffer. After one frame the room left (583
@@ -303,14 +303,8 @@ TEST(EncoderFrameIndex, QualityModeIndexesFramesAndReportsBadHeaders) {
   const FrameIndex* index = Mp3sEncObjectOf(o.handle)->Index();
   ASSERT_NE(index, nullptr);
   std::vector<float> x(6 * 2304, 0.1f);
-  std::vector<uint8_t> out(8192);
   ::testing::internal::CaptureStdout();
-  int offset = 0;
-  while (offset < static_cast<int>(x.size())) {
-    int32_t count = static_cast<int32_t>(x.size()) - offset, next = 0, bytes = 0;
-    ASSERT_EQ(Mp3sEncEncode(o.handle, x.data() + offset, &count, &next, 8192, out.data(), &bytes), 0);
-    offset = static_cast<int>(x.size()) - count;
-  }
+  FeedAll(o.handle, x, 8192);
   int calls = 0;
   FlushAll(o.handle, 8192, &calls);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Processing Header failed!\n");

@@ -34,33 +34,20 @@ class FakeCore : public Core {
  public:
   FakeCore(const Mp3sEncSettings& s, FakeCoreOptions options, FakeCoreLog* log)
       : settings_(s), options_(options), log_(log) {
-    const bool mpeg1 = s.sampleRate >= 32000;
-    granules_ = options.granulesPerFrame != 0 ? options.granulesPerFrame : (mpeg1 ? 2 : 1);
+    // MPEG-1 only: the outer layer never hands this core another rate in
+    // these tests. The bit-rate index is the setting's in CBR, 128 kbit/s
+    // in VBR.
+    granules_ = options.granulesPerFrame != 0 ? options.granulesPerFrame : 2;
     channels_ = s.inputChannels;
-    // Bit-rate index: CBR from the setting, VBR a fixed middle index.
-    static const int32_t kMpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static const int32_t kMpeg2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-    const int32_t* table = mpeg1 ? kMpeg1 : kMpeg2;
-    int index = mpeg1 ? 9 : 8;
-    for (int i = 1; i < 15 && s.bitRate != 0; ++i) {
-      if (table[i] * 1000 == s.bitRate) index = i;
+    static const int32_t kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    int index = 9;
+    for (int i = 1; i < 15; ++i) {
+      if (kKbps[i] * 1000 == s.bitRate) index = i;
     }
-    int version = 3, rateIndex = 0;  // header version bits: 3 MPEG-1, 2 MPEG-2, 0 ext.
-    switch (s.sampleRate) {
-      case 44100: version = 3; rateIndex = 0; break;
-      case 48000: version = 3; rateIndex = 1; break;
-      case 32000: version = 3; rateIndex = 2; break;
-      case 22050: version = 2; rateIndex = 0; break;
-      case 24000: version = 2; rateIndex = 1; break;
-      case 16000: version = 2; rateIndex = 2; break;
-      case 11025: version = 0; rateIndex = 0; break;
-      case 12000: version = 0; rateIndex = 1; break;
-      default: version = 0; rateIndex = 2; break;
-    }
+    const uint32_t rateIndex = s.sampleRate == 48000 ? 1 : s.sampleRate == 32000 ? 2 : 0;
     const uint32_t mode = s.encodedChannels == 1 ? 3u : 1u;
-    header_ = 0xFFE00000u | (uint32_t(version) << 19) | (1u << 17) | (1u << 16) |
-              (uint32_t(index) << 12) | (uint32_t(rateIndex) << 10) | (mode << 6);
-    frameBytes_ = (mpeg1 ? 144 : 72) * table[index] * 1000 / s.sampleRate;
+    header_ = 0xFFFB0000u | (uint32_t(index) << 12) | (rateIndex << 10) | (mode << 6);
+    frameBytes_ = 144 * kKbps[index] * 1000 / s.sampleRate;
   }
 
   CoreInfo Info() const override {
