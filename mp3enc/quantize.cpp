@@ -92,6 +92,9 @@ void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
     float m = 0.0f;
     for (int i = layout_.start[b]; i < layout_.end[b]; ++i) m = std::max(m, x34_[i]);
     peak34_[b] = m;
+    // Smallest step exponent that keeps the band's peak codable:
+    // peak34 * 2^(-3 se / 16) + 0.4054 < 8207.
+    minStep_[b] = m > 0.0f ? static_cast<int>(std::ceil(std::log2(m / 8206.0) * 16.0 / 3.0)) : 0;
     xmin_[b] = std::max(xmin[b], 1e-20f);
   }
   state_ = State{};
@@ -200,10 +203,8 @@ int Quantizer::MinGlobalGain(const State& s) const {
   int g = 0;
   for (int b = 0; b < layout_.count; ++b) {
     if (peak34_[b] <= 0.0f) continue;
-    // Need peak34 * 2^(-3 se / 16) + 0.4054 < 8207.
-    const double need = std::log2(peak34_[b] / 8206.0) * 16.0 / 3.0;
     const int se0 = StepExp(s, b) - s.globalGain;
-    g = std::max(g, static_cast<int>(std::ceil(need)) - se0);
+    g = std::max(g, minStep_[b] - se0);
   }
   return std::clamp(g, 0, 255);
 }

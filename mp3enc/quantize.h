@@ -90,6 +90,7 @@ class Quantizer {
   float x34_[576];
   float xmin_[kMaxBands];
   float peak34_[kMaxBands];
+  int minStep_[kMaxBands];  // per band, from peak34_ (see MinGlobalGain)
   int ix_[576];
   int keptIx_[576];  // the inner loop's best answer so far
   State state_{};
