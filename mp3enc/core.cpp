@@ -37,9 +37,30 @@ constexpr float kPeWeight = 1.5f;
 constexpr float kShortPeWeight = 8.0f;
 constexpr int kHistory = 4 * 576;  // analysis samples kept for the psychoacoustic model
 
+// The model at a variable level (quality 0..100). Its noise targets are set
+// against the quiet passages and sparse tonal spectra (speech, bells) that
+// the constant-rate model lets pass with audible noise: the absolute
+// threshold sits kVbrAthLowerPerQuality dB lower per unit of quality (14 dB
+// at quality 80), the spreading falls kVbrUpperSlopeDb dB per Bark faster
+// above a masker, and a tonal band may carry no more noise than
+// kVbrNoiseCeiling of its energy (masked partials keep their shape), a
+// noise-like band up to all of it.
+constexpr double kVbrAthLowerPerQuality = 0.175;
+constexpr double kVbrUpperSlopeDb = 8.0;
+constexpr float kVbrNoiseCeiling = 0.05f;
+
+PsyTuning VbrPsyTuning(int quality) {
+  PsyTuning t;
+  t.athLowerDb = kVbrAthLowerPerQuality * std::clamp(quality, 0, 100);
+  t.upperSlopeDb = kVbrUpperSlopeDb;
+  t.noiseCeiling = kVbrNoiseCeiling;
+  t.tonalCeiling = true;
+  return t;
+}
+
 struct ChannelState {
-  explicit ChannelState(const Kernels& k, int rate, int rateIndex)
-      : polyphase(k), psy(rate, rateIndex) {}
+  ChannelState(const Kernels& k, int rate, int rateIndex, const PsyTuning& tuning)
+      : polyphase(k), psy(rate, rateIndex, tuning) {}
   PolyphaseAnalysis polyphase;
   AttackDetector attack;
   PsyModel psy;
@@ -65,10 +86,9 @@ class CoreImpl final : public Core {
         bandwidth_(bandwidth), mode_(mode) {
     channels_ = format.channels;
     for (int ch = 0; ch < channels_; ++ch) {
-      chan_.push_back(std::make_unique<ChannelState>(kernels, format.sampleRate, format.rateIndex));
-      // Constant rates keep every band's shape (see PsyModel::SetNoiseCeiling);
-      // the variable-rate noise targets are tuned without the ceiling.
-      if (s.vbr) chan_.back()->psy.SetNoiseCeiling(1.0f);
+      chan_.push_back(std::make_unique<ChannelState>(
+          kernels, format.sampleRate, format.rateIndex,
+          s.vbr ? VbrPsyTuning(s.vbrQuality) : PsyTuning()));
     }
     for (int gr = 0; gr < 2; ++gr) {
       for (int ch = 0; ch < 2; ++ch) {

@@ -14,10 +14,11 @@ double Bark(double hz) {
   return 13.0 * std::atan(0.00076 * hz) + 3.5 * std::atan((hz / 7500.0) * (hz / 7500.0));
 }
 
-// Schroeder's spreading function in dB for a distance dz (maskee - masker).
-double SpreadDecibels(double dz) {
+// Schroeder's spreading function in dB for a distance dz (maskee - masker),
+// its upper slope steepened by extraUpper dB per Bark.
+double SpreadDecibels(double dz, double extraUpper) {
   const double t = dz + 0.474;
-  return 15.81 + 7.5 * t - 17.5 * std::sqrt(1.0 + t * t);
+  return 15.81 + 7.5 * t - 17.5 * std::sqrt(1.0 + t * t) - (dz > 0.0 ? extraUpper * dz : 0.0);
 }
 
 // Energy of a full-scale sine (+-1.0) in one analysis: Hann window gain N/4
@@ -35,15 +36,20 @@ double AthDecibels(double hz) {
          0.001 * f * f * f * f;
 }
 
-PsyModel::PsyModel(int sampleRate, int rateIndex)
-    : sampleRate_(sampleRate), longFft_(kLongFft), shortFft_(kShortFft) {
+PsyModel::PsyModel(int sampleRate, int rateIndex, const PsyTuning& tuning)
+    : sampleRate_(sampleRate),
+      tuning_(tuning),
+      noiseCeiling_(tuning.noiseCeiling),
+      longFft_(kLongFft),
+      shortFft_(kShortFft) {
   const BandEdges& e = kBandEdges[rateIndex];
   BuildPartitions(kLongFft, e.longEdge, kLongBands, 576, &longPart_);
   BuildPartitions(kShortFft, e.shortEdge, kShortBands, 192, &shortPart_);
   // ATH per MDCT line, the minimum over each band.
   auto athLine = [&](double hz) {
-    return static_cast<float>(kFullScaleMdct *
-                              std::pow(10.0, (AthDecibels(hz) - kSplFullScale) / 10.0));
+    return static_cast<float>(
+        kFullScaleMdct *
+        std::pow(10.0, (AthDecibels(hz) - kSplFullScale - tuning_.athLowerDb) / 10.0));
   };
   for (int b = 0; b < kLongBands; ++b) {
     float m = 1e30f;
@@ -73,7 +79,7 @@ PsyModel::PsyModel(int sampleRate, int rateIndex)
   thrPart_.assign(std::max(longPart_.count, shortPart_.count), 0.0f);
   unpredict_.assign(bins, 0.0f);
   prevNb_.assign(longPart_.count, 1e30f);
-  scratch_.assign(bins * 2, 0.0f);
+  scratch_.assign(bins * 3, 0.0f);
 }
 
 void PsyModel::BuildPartitions(int fftSize, const short* edges, int bands, int linesPerWindow,
@@ -100,7 +106,7 @@ void PsyModel::BuildPartitions(int fftSize, const short* edges, int bands, int l
   p->ath.assign(n, 0.0f);
   for (int masker = 0; masker < n; ++masker) {
     for (int maskee = 0; maskee < n; ++maskee) {
-      const double db = SpreadDecibels(centre[maskee] - centre[masker]);
+      const double db = SpreadDecibels(centre[maskee] - centre[masker], tuning_.upperSlopeDb);
       if (db > -60.0) p->spread[masker * n + maskee] = static_cast<float>(std::pow(10.0, db / 10.0));
     }
   }
@@ -131,7 +137,7 @@ void PsyModel::BuildPartitions(int fftSize, const short* edges, int bands, int l
       athMin = std::min(athMin, AthDecibels(std::max(j, 1) * binHz));
     }
     p->ath[maskee] = static_cast<float>(FullScaleFft(fftSize) *
-                                        std::pow(10.0, (athMin - kSplFullScale) / 10.0));
+                                        std::pow(10.0, (athMin - kSplFullScale - tuning_.athLowerDb) / 10.0));
   }
   // FFT bins of each scale-factor band.
   for (int b = 0; b < bands; ++b) {
@@ -151,6 +157,7 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
   float* eb = scratch_.data();
   float* cb = eb + n;
   float* thrBin = cb + n;  // per bin
+  float* tonalBin = thrBin + p.hi[n - 1];  // per bin
   for (int b = 0; b < n; ++b) {
     double e = 0.0;
     double c = 0.0;
@@ -178,6 +185,7 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
       tb = std::clamp(-0.299 - 0.43 * std::log(cbb), 0.0, 1.0);
     }
     const double snr = tb * tonalSnr + (1.0 - tb) * noiseSnr;
+    for (int j = p.lo[maskee]; j < p.hi[maskee]; ++j) tonalBin[j] = static_cast<float>(tb);
     double nb = ecb * p.norm[maskee] * std::pow(10.0, -snr / 10.0);
     if (prevNb != nullptr) {
       const double limit = 2.0 * prevNb[maskee];
@@ -196,11 +204,15 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
   for (int band = 0; band < bands; ++band) {
     double e = 0.0;
     double t = 0.0;
+    double tonal = 0.0;
     for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) {
       e += power[j];
       t += thrBin[j];
+      tonal += power[j] * tonalBin[j];
     }
-    ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, static_cast<double>(noiseCeiling_))) : 1.0f;
+    double ceiling = noiseCeiling_;
+    if (tuning_.tonalCeiling) ceiling = e > 0.0 ? std::pow(ceiling, tonal / e) : 1.0;
+    ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, ceiling)) : 1.0f;
   }
   return pe;
 }

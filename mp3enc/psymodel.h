@@ -25,6 +25,21 @@ inline constexpr float kShortSnr = 16.0f;
 // power, is heard on sparse tonal spectra (bells, piano) between partials.
 inline constexpr float kNoiseCeiling = 0.05f;
 
+// Adjustments of the model. Constant rates use the defaults; the variable
+// levels aim at transparency rather than at a budget, and there the model's
+// optimism on sparse tonal spectra and quiet passages costs the most: they
+// hear a lower absolute threshold, less masking above each masker, and the
+// noise ceiling on tonal bands only.
+struct PsyTuning {
+  double athLowerDb = 0.0;      // absolute threshold lowered by this much
+  double upperSlopeDb = 0.0;    // extra fall of the spreading per Bark above a masker
+  float noiseCeiling = kNoiseCeiling;
+  // The ceiling applies in proportion to the band's tonality (in the log
+  // domain): noise-like bands, where noise replacing noise is not heard,
+  // go free.
+  bool tonalCeiling = false;
+};
+
 struct PsyOutput {
   float longRatio[22];      // allowed distortion / energy, long bands
   float shortRatio[3][13];  // per window, short bands
@@ -34,13 +49,10 @@ struct PsyOutput {
 
 class PsyModel {
  public:
-  PsyModel(int sampleRate, int rateIndex);
+  PsyModel(int sampleRate, int rateIndex, const PsyTuning& tuning = PsyTuning());
   // longBlock: kLongFft samples centred on the granule's long MDCT window;
   // shortBlocks: three kShortFft blocks centred on its short windows.
   void Analyze(const float* longBlock, const float* const shortBlocks[3], PsyOutput* out);
-  // The most noise any band may carry relative to its energy (default
-  // kNoiseCeiling).
-  void SetNoiseCeiling(float ratio) { noiseCeiling_ = ratio; }
   // Absolute threshold per line of each band in MDCT energy units.
   const float* AthLong() const { return athLong_; }
   const float* AthShort() const { return athShort_; }
@@ -66,6 +78,8 @@ class PsyModel {
                   float tonalSnr, float noiseSnr, float* prevNb, float* ratios, int bands);
 
   int sampleRate_;
+  PsyTuning tuning_;
+  // The most noise any band may carry relative to its energy.
   float noiseCeiling_ = kNoiseCeiling;
   PowerSpectrum longFft_;
   PowerSpectrum shortFft_;
