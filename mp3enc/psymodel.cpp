@@ -152,8 +152,9 @@ void PsyModel::BuildPartitions(int fftSize, const short* edges, int bands, int l
 
 float PsyModel::Threshold(const Partitions& p, const float* power, const float* unpredict,
                           float tonalSnr, float noiseSnr, float* prevNb, float* ratios,
-                          int bands) {
+                          float* energies, int bands) {
   const int n = p.count;
+  const double fullScale = FullScaleFft(2 * p.hi[n - 1]);
   float* eb = scratch_.data();
   float* cb = eb + n;
   float* thrBin = cb + n;  // per bin
@@ -213,6 +214,7 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
     double ceiling = noiseCeiling_;
     if (tuning_.tonalCeiling) ceiling = e > 0.0 ? std::pow(ceiling, tonal / e) : 1.0;
     ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, ceiling)) : 1.0f;
+    energies[band] = static_cast<float>(e / fullScale);
   }
   return pe;
 }
@@ -250,7 +252,7 @@ void PsyModel::Analyze(const float* longBlock, const float* const shortBlocks[3]
     }
   }
   out->pe = Threshold(longPart_, power_.data(), unpredict_.data(), kTonalSnr, kNoiseSnr,
-                      prevNb_.data(), out->longRatio, kLongBands) *
+                      prevNb_.data(), out->longRatio, out->longEnergy, kLongBands) *
             (576.0f / 512.0f);
   // Short analyses: no tonality estimate (noise-like masking).
   float pe = 0.0f;
@@ -258,7 +260,7 @@ void PsyModel::Analyze(const float* longBlock, const float* const shortBlocks[3]
   for (int w = 0; w < 3; ++w) {
     shortFft_.Transform(shortBlocks[w], shortPower);
     pe += Threshold(shortPart_, shortPower, nullptr, kShortSnr, kShortSnr, nullptr,
-                    out->shortRatio[w], kShortBands);
+                    out->shortRatio[w], out->shortEnergy[w], kShortBands);
   }
   out->shortPe = pe * (192.0f / 128.0f);
 }

@@ -43,6 +43,10 @@ struct PsyTuning {
 struct PsyOutput {
   float longRatio[22];      // allowed distortion / energy, long bands
   float shortRatio[3][13];  // per window, short bands
+  // Band energies as the FFT analysis sees them, in MDCT energy units (a
+  // full-scale sine gives 1 in both).
+  float longEnergy[22];
+  float shortEnergy[3][13];
   float pe = 0;             // perceptual entropy of the long analysis, bits
   float shortPe = 0;        // of the three short analyses
 };
@@ -73,9 +77,11 @@ class PsyModel {
   };
   void BuildPartitions(int fftSize, const short* edges, int bands, int linesPerWindow,
                        Partitions* p) const;
-  // Threshold per bin from energies and unpredictability; returns PE.
+  // Threshold per bin from energies and unpredictability; ratios and
+  // energies per band; returns PE.
   float Threshold(const Partitions& p, const float* power, const float* unpredict,
-                  float tonalSnr, float noiseSnr, float* prevNb, float* ratios, int bands);
+                  float tonalSnr, float noiseSnr, float* prevNb, float* ratios,
+                  float* energies, int bands);
 
   int sampleRate_;
   PsyTuning tuning_;

@@ -105,14 +105,16 @@ void PrintFloors(const std::vector<Measurement>& rows) {
         std::printf("    {\"%s\", \"%s\", %.2f},\n", m.setting.c_str(), m.item.c_str(),
                     std::floor((m.ours.odg - 0.1) * 100.0 + 1e-9) / 100.0);
     }
-    std::printf("};\n\nconstexpr Floor kKnownGaps[] = {\n");
+    std::size_t gaps = 0;
+    for (const Measurement& m : rows) gaps += m.Difference() < -0.6 ? 1 : 0;
+    std::printf("};\n\nconstexpr std::array<Floor, %zu> kKnownGaps{{\n", gaps);
     for (const Measurement& m : rows) {
         if (m.Difference() < -0.6) {
             std::printf("    {\"%s\", \"%s\", %.2f},  // measured %+.3f\n", m.setting.c_str(), m.item.c_str(),
                         std::ceil((0.1 - m.Difference()) * 100.0 - 1e-9) / 100.0, m.Difference());
         }
     }
-    std::printf("};\n");
+    std::printf("}};\n");
 }
 
 bool IsVbr(const std::string& setting) { return setting.rfind("vbr", 0) == 0; }
