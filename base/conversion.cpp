@@ -11,6 +11,9 @@ struct ConversionJob::Impl {
   WorkFunction work = nullptr;
   CriticalSection lock;  // guards thread
   platform::ThreadHandle thread = nullptr;
+  // Kept by the creator: Stop waits on it until the thread has really gone,
+  // after the worker has cleared `thread`.
+  platform::ThreadWatch* watch = nullptr;
 
   static void Body(void* raw) {
     auto* impl = static_cast<Impl*>(raw);
@@ -40,7 +43,10 @@ ConversionJob::ConversionJob(Conversion* owner, WorkFunction work, int priority)
   impl_->thread = platform::CreateSuspendedThread(&Impl::Procedure, impl_.get());
   if (impl_->thread) {
     platform::SetThreadPriority(impl_->thread, priority);
-    if (!platform::ResumeThread(impl_->thread)) {
+    if (platform::ResumeThread(impl_->thread)) {
+      // Still under the lock: the worker cannot have closed its handle yet.
+      impl_->watch = platform::WatchThread(impl_->thread);
+    } else {
       platform::TerminateSuspendedThread(impl_->thread);
       impl_->thread = nullptr;
     }
@@ -57,6 +63,12 @@ bool ConversionJob::IsRunning() {
 void ConversionJob::Stop() {
   stopRequested.store(true);
   while (IsRunning()) platform::Sleep(1);
+  // The worker has cleared its handle but may still be leaving the lock and
+  // ending (thread-local destructors, runtime detach). Wait for its very
+  // end, so that neither the lock's deletion nor the process's exit can
+  // overtake it.
+  platform::AwaitThreadEnd(impl_->watch);
+  impl_->watch = nullptr;
 }
 
 Conversion::~Conversion() { StopJob(); }

@@ -92,6 +92,14 @@ const PackedLengths& Packed() {
   return packed;
 }
 
+// The table index of a value in the escape tables (15 stands for 15 and
+// above, followed by linbits); counts the escapes.
+inline int EscapeClamped(int value, int* escapes) {
+  if (value < 15) return value;
+  ++*escapes;
+  return 15;
+}
+
 // Sums over the pairs of [begin, end): packed code lengths of group g, the
 // sign bits and the values of 15 and above (escapes).
 uint64_t GroupBits(const int* ix, int begin, int end, int g, int* signs, int* escapes) {
@@ -100,17 +108,9 @@ uint64_t GroupBits(const int* ix, int begin, int end, int g, int* signs, int* es
   int sg = 0;
   int esc = 0;
   for (int i = begin; i < end; i += 2) {
-    int x = ix[i];
-    int y = ix[i + 1];
-    sg += (x != 0) + (y != 0);
-    if (x >= 15) {
-      ++esc;
-      x = 15;
-    }
-    if (y >= 15) {
-      ++esc;
-      y = 15;
-    }
+    sg += (ix[i] != 0) + (ix[i + 1] != 0);
+    const int x = EscapeClamped(ix[i], &esc);
+    const int y = EscapeClamped(ix[i + 1], &esc);
     sum += e[x * 16 + y];
   }
   *signs = sg;
@@ -208,16 +208,8 @@ class BandTableBits {
       const uint8_t* len16 = kHuffmanTables[16].lengths;
       const uint8_t* len24 = kHuffmanTables[24].lengths;
       for (int i = lo; i < hi; i += 2) {
-        int x = ix[i];
-        int y = ix[i + 1];
-        if (x >= 15) {
-          ++esc;
-          x = 15;
-        }
-        if (y >= 15) {
-          ++esc;
-          y = 15;
-        }
+        const int x = EscapeClamped(ix[i], &esc);
+        const int y = EscapeClamped(ix[i + 1], &esc);
         const int signs = (x != 0) + (y != 0);
         bits[13] += len16[x * 16 + y] + signs;
         bits[14] += len24[x * 16 + y] + signs;

@@ -86,6 +86,16 @@ void TerminateSuspendedThread(ThreadHandle thread);
 // Releases the handle of a resumed thread; the thread runs on. Safe to call
 // from the thread itself.
 void CloseThreadHandle(ThreadHandle thread);
+// A second, independent reference to a resumed thread, for whoever must know
+// that it has really ended: its entry returned and the system has finished
+// with it (thread-local destructors, runtime detach). A thread that is still
+// in that tail when the process exits can be killed inside a runtime lock
+// on Windows, and the exit then waits for that lock for ever. Take the
+// watch before the thread can call CloseThreadHandle on itself.
+struct ThreadWatch;
+ThreadWatch* WatchThread(ThreadHandle thread);
+// Waits until the watched thread has ended, then frees the watch.
+void AwaitThreadEnd(ThreadWatch* watch);
 void Sleep(uint32_t milliseconds);
 
 // A recursive mutex. A lock whose owner thread ended while holding it is

@@ -21,12 +21,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "mp3enc/core.h"
 #include "tools/qualityset/quality_items.h"
+#include "tools/qualityset/music_mixture.h"
 #include "tools/qualityset/quality_measure.h"
 
 namespace {
@@ -35,29 +35,14 @@ void PutLe(std::vector<uint8_t>* b, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b->push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-// Plucked notes, a bass line, noise bursts and a little hiss: music-like
-// material that exercises tonal coding, attacks and short blocks.
+// The quality tools' music-like mixture on the 16-bit grid: tonal coding,
+// attacks and short blocks.
 std::vector<int16_t> MakeMusic(int rate, int seconds) {
-  const size_t frames = static_cast<size_t>(rate) * seconds;
-  std::vector<int16_t> pcm(frames * 2);
-  std::mt19937 rng(11);
-  std::normal_distribution<double> noise(0.0, 1.0);
-  const double notes[8] = {261.6, 329.6, 392.0, 523.3, 392.0, 329.6, 293.7, 246.9};
-  for (size_t i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / rate;
-    const int beat = static_cast<int>(t * 4.0);
-    const double tb = t - beat / 4.0;
-    const double f = notes[beat % 8];
-    const double env = std::exp(-tb * 5.0);
-    double l = 0.0;
-    for (int h = 1; h <= 6; ++h) l += env * std::sin(2 * M_PI * f * h * t) / h;
-    const double bass = 0.5 * std::sin(2 * M_PI * f / 4 * t);
-    const double burst = (beat % 4 == 2 && tb < 0.03) ? noise(rng) * std::exp(-tb * 150.0) : 0.0;
-    const double hiss = 0.01 * noise(rng);
-    const double left = 0.25 * (l + bass) + 0.4 * burst + hiss;
-    const double right = 0.22 * (0.8 * l + bass) + 0.4 * burst + 0.01 * noise(rng);
-    pcm[2 * i] = static_cast<int16_t>(std::lround(std::clamp(left, -1.0, 1.0) * 32000));
-    pcm[2 * i + 1] = static_cast<int16_t>(std::lround(std::clamp(right, -1.0, 1.0) * 32000));
+  const std::vector<float> x =
+      kestrune::quality::MusicMixture(rate, static_cast<size_t>(rate) * seconds);
+  std::vector<int16_t> pcm(x.size());
+  for (size_t i = 0; i < x.size(); ++i) {
+    pcm[i] = static_cast<int16_t>(std::lround(std::clamp(x[i], -1.0f, 1.0f) * 32000.0f));
   }
   return pcm;
 }

@@ -55,6 +55,32 @@ TEST(ConversionJob, OneJobAtATimeStopOnDestructionAndRunAgain) {
   EXPECT_EQ(count, 2);
 }
 
+// Set by the destructor of a worker's thread-local object, which runs after
+// the worker has cleared its handle, while its thread is ending.
+std::atomic<bool> gThreadEnded{false};
+struct EndOfThread {
+  bool armed = false;
+  ~EndOfThread() {
+    if (!armed) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    gThreadEnded = true;
+  }
+};
+
+TEST(ConversionJob, StopReturnsOnlyWhenTheWorkerThreadHasEnded) {
+  for (int run = 0; run < 3; ++run) {
+    gThreadEnded = false;
+    {
+      BodyConversion conversion([](ConversionJob&) {
+        thread_local EndOfThread end;
+        end.armed = true;
+      });
+      ASSERT_TRUE(conversion.Start());
+    }
+    EXPECT_TRUE(gThreadEnded) << "run " << run;
+  }
+}
+
 TEST(ConversionJob, WorkerRunsAtIdlePriority) {
 #ifdef _WIN32
   std::atomic<int> priority{0};

@@ -5,14 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <numbers>
 #include <random>
 #include <vector>
 
 #include "mp3enc/frame_index.h"
 #include "mp3enc/mp3s_enc.h"
+#include "tools/qualityset/music_mixture.h"
 
 namespace mp3enc {
 namespace {
@@ -20,35 +19,13 @@ namespace {
 constexpr int32_t kRate = 44100;
 constexpr double kSeconds = 6.0;
 
-// Plucked notes with harmonics, a bass line, noise bursts on every fourth
-// beat and a little hiss: the mixture a music recording puts in front of a
-// coder. Full scale is +-1.0, as the interface takes it.
+// The music-like mixture of the quality tools, stereo or down-mixed.
 std::vector<float> Music(int channels) {
-  const size_t frames = static_cast<size_t>(kRate * kSeconds);
-  std::vector<float> x(frames * static_cast<size_t>(channels));
-  std::mt19937 rng(11);
-  std::normal_distribution<double> noise(0.0, 1.0);
-  const double notes[8] = {261.6, 329.6, 392.0, 523.3, 392.0, 329.6, 293.7, 246.9};
-  for (size_t i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / kRate;
-    const int beat = static_cast<int>(t * 4.0);
-    const double tb = t - beat / 4.0;
-    const double f = notes[beat % 8];
-    double pluck = 0.0;
-    for (int h = 1; h <= 6; ++h) {
-      pluck += std::exp(-tb * 5.0) * std::sin(2 * std::numbers::pi * f * h * t) / h;
-    }
-    const double bass = 0.5 * std::sin(2 * std::numbers::pi * f / 4 * t);
-    const double burst =
-        (beat % 4 == 2 && tb < 0.03) ? noise(rng) * std::exp(-tb * 150.0) : 0.0;
-    const double left = 0.25 * (pluck + bass) + 0.4 * burst + 0.01 * noise(rng);
-    const double right = 0.22 * (0.8 * pluck + bass) + 0.4 * burst + 0.01 * noise(rng);
-    if (channels == 1) {
-      x[i] = static_cast<float>(0.5 * (left + right));
-    } else {
-      x[2 * i] = static_cast<float>(left);
-      x[2 * i + 1] = static_cast<float>(right);
-    }
+  const auto frames = static_cast<size_t>(kRate * kSeconds);
+  std::vector<float> x = kestrune::quality::MusicMixture(kRate, frames);
+  if (channels == 1) {
+    for (size_t i = 0; i < frames; ++i) x[i] = 0.5f * (x[2 * i] + x[2 * i + 1]);
+    x.resize(frames);
   }
   return x;
 }

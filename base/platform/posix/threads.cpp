@@ -28,6 +28,11 @@ struct Thread {
   pthread_cond_t gateSignal = PTHREAD_COND_INITIALIZER;
   Gate gate = Gate::kHeld;
   bool lowestNice = false;  // SCHED_IDLE was refused: renice at start
+  bool watched = false;     // joined through a ThreadWatch, not detached
+};
+
+struct ThreadWatch {
+  pthread_t id{};
 };
 
 namespace {
@@ -107,8 +112,23 @@ void TerminateSuspendedThread(ThreadHandle thread) {
 
 void CloseThreadHandle(ThreadHandle thread) {
   if (!thread) return;
-  pthread_detach(thread->id);
+  if (!thread->watched) pthread_detach(thread->id);
   delete thread;
+}
+
+ThreadWatch* WatchThread(ThreadHandle thread) {
+  if (!thread) return nullptr;
+  auto* watch = new (std::nothrow) ThreadWatch;
+  if (!watch) return nullptr;
+  watch->id = thread->id;
+  thread->watched = true;  // the join is now the watch's
+  return watch;
+}
+
+void AwaitThreadEnd(ThreadWatch* watch) {
+  if (!watch) return;
+  pthread_join(watch->id, nullptr);
+  delete watch;
 }
 
 void Sleep(uint32_t milliseconds) {

@@ -81,6 +81,29 @@ void CloseThreadHandle(ThreadHandle thread) {
   delete thread;
 }
 
+struct ThreadWatch {
+  HANDLE handle = nullptr;
+};
+
+ThreadWatch* WatchThread(ThreadHandle thread) {
+  if (!thread) return nullptr;
+  auto* watch = new (std::nothrow) ThreadWatch;
+  if (!watch) return nullptr;
+  const HANDLE process = ::GetCurrentProcess();
+  if (!::DuplicateHandle(process, thread->handle, process, &watch->handle, SYNCHRONIZE, FALSE, 0)) {
+    delete watch;
+    return nullptr;
+  }
+  return watch;
+}
+
+void AwaitThreadEnd(ThreadWatch* watch) {
+  if (!watch) return;
+  ::WaitForSingleObject(watch->handle, INFINITE);
+  ::CloseHandle(watch->handle);
+  delete watch;
+}
+
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 // ---------------------------------------------------------------------------
