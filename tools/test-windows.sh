@@ -35,6 +35,11 @@ trap stop_server EXIT
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 
 status=0
+# Every test takes seconds. Under Wine on a loaded machine a process has,
+# rarely, not come back from its exit (a test binary after all of its tests
+# had passed, or a program started by a test), so each test gets 120 s
+# (tests/CMakeLists.txt) and one more try (the preset): such a hang then
+# costs two minutes instead of ten. A test that fails twice fails the run.
 ctest --preset windows -j "$jobs" "$@" || status=1
 
 # The same bytes on both platforms: every MPEG compliance stream decoded,
