@@ -1,0 +1,223 @@
+// Where the noise is: the PEAQ ear model's noise-to-mask ratio per band,
+// our encoder against LAME on one item at one setting of the quality set.
+// Both streams are made, decoded and aligned as the quality harness does;
+// then each frame's error spectrum is grouped into the model's 109 bands and
+// set against the mask of the reference excitation (ITU-R BS.1387-1, the
+// noise-to-mask ratio of the basic version), channels combined by their
+// maximum.
+//
+//   nmr_map ITEM SETTING [--group N] [--frames]
+//
+// Prints, per group of N bands (default 4), the mean ratio in dB over the
+// frames and the count of frames in which a band of the group lies 1.5 dB
+// above its mask (what RelDistFramesB counts), ours and LAME's; --frames adds
+// one line per frame with the loudest band of each. SETTING is one of the
+// benchmark's or the test's settings (cbr128, mono64, vbr2-V2, ...).
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tools/peaq/ear_model.h"
+#include "tools/peaq/peaq_tables.h"
+#include "tools/peaq/wav_input.h"
+#include "tools/qualityset/alignment.h"
+#include "tools/qualityset/quality_items.h"
+#include "tools/qualityset/quality_measure.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kestrune;
+using namespace kestrune::quality;
+using peaq::BandArray;
+
+using Channels = std::vector<std::vector<float>>;
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1 </dev/null").c_str()) == 0; }
+
+// Decodes mp3 at 48 kHz and aligns it with the reference.
+bool DecodeAligned(const std::string& mp3, const Item& reference, Channels& out) {
+    const std::string wav = mp3 + ".wav";
+    const std::string resampled = mp3 + ".48k.wav";
+    if (!Run("mpg123 -q --no-gapless -w " + Quote(wav) + " " + Quote(mp3))) return false;
+    peaq::Signal signal;
+    std::string error;
+    if (!peaq::readWave(wav, signal, error)) return false;
+    if (signal.sampleRate != kItemRate) {
+        if (!Run("sox " + Quote(wav) + " -b 32 -e floating-point " + Quote(resampled) + " rate -v 48000") ||
+            !peaq::readWave(resampled, signal, error)) {
+            return false;
+        }
+    }
+    if (signal.channels.size() != reference.channels.size()) return false;
+    const long lag = FindLag(reference.channels, signal.channels, 8192);
+    if (lag < 0) return false;
+    out = AlignTo(signal.channels, lag, reference.Frames());
+    return true;
+}
+
+// Noise-to-mask ratio per frame and band (linear).
+std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) {
+    const std::size_t frames = reference.Frames() / peaq::kHop;
+    std::vector<BandArray> out(frames, BandArray{});
+    std::vector<double> ref(peaq::kFrameSize);
+    std::vector<double> tst(peaq::kFrameSize);
+    for (std::size_t c = 0; c < reference.channels.size(); ++c) {
+        peaq::EarModel earRef;
+        peaq::EarModel earTest;
+        peaq::EarFrame frameRef;
+        peaq::EarFrame frameTest;
+        for (std::size_t f = 0; f < frames; ++f) {
+            for (std::size_t n = 0; n < peaq::kFrameSize; ++n) {
+                const std::size_t i = f * peaq::kHop + n;
+                ref[n] = i < reference.Frames() ? reference.channels[c][i] : 0.0;
+                tst[n] = i < reference.Frames() ? test[c][i] : 0.0;
+            }
+            earRef.process(ref.data(), frameRef);
+            earTest.process(tst.data(), frameTest);
+            peaq::BinArray noiseBins;
+            for (std::size_t k = 0; k < peaq::kBins; ++k) {
+                const double d = std::sqrt(frameRef.weighted[k]) - std::sqrt(frameTest.weighted[k]);
+                noiseBins[k] = d * d;
+            }
+            BandArray noise;
+            peaq::EarModel::group(noiseBins, noise);
+            for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+                // The mask offset of the basic version: 3 dB up to 12 Bark, 0.25 dB per Bark above.
+                const double bark = static_cast<double>(k) * peaq::kBandStep;
+                const double offsetDb = bark <= 12.0 ? 3.0 : 0.25 * bark;
+                const double mask = frameRef.excitation[k] * std::pow(10.0, -offsetDb / 10.0);
+                out[f][k] = std::max(out[f][k], noise[k] / mask);
+            }
+        }
+    }
+    return out;
+}
+
+double Db(double x) { return 10.0 * std::log10(std::max(x, 1e-30)); }
+
+bool FindSetting(const std::string& name, Setting& out) {
+    for (const std::vector<Setting>& list : {TestSettings(), BenchSettings()}) {
+        for (const Setting& s : list) {
+            if (s.name == name) {
+                out = s;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> positional;
+    std::size_t group = 4;
+    bool perFrame = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--group" && i + 1 < argc) {
+            group = static_cast<std::size_t>(std::clamp(std::atoi(argv[++i]), 1, 109));
+        } else if (a == "--frames") {
+            perFrame = true;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    Setting setting;
+    if (positional.size() != 2 || !FindSetting(positional[1], setting)) {
+        std::fprintf(stderr, "usage: nmr_map ITEM SETTING [--group N] [--frames]\n");
+        return 2;
+    }
+    Item item;
+    std::string error;
+    if (!MakeItem(positional[0], KESTRUNE_SHARED_DIR, item, error)) {
+        std::fprintf(stderr, "nmr_map: %s\n", error.c_str());
+        return 1;
+    }
+    if (setting.mono) item = Downmix(item);
+
+    fs::path dir;
+    std::random_device entropy;
+    do {
+        dir = fs::temp_directory_path() / ("kestrune-nmr-" + std::to_string(entropy()));
+    } while (!fs::create_directory(dir));
+    const std::string input = (dir / "in.wav").string();
+    const std::string ours = (dir / "ours.mp3").string();
+    const std::string lame = (dir / "lame.mp3").string();
+    std::string stream;
+    EncoderResult result;
+    std::string lameCommand = "lame --quiet -t";
+    for (const std::string& a : setting.lameArgs) lameCommand += " " + Quote(a);
+    Channels oursDecoded;
+    Channels lameDecoded;
+    bool ok = WriteWave16(input, item) && EncodeWithOurs(item, setting, stream, result, error);
+    if (ok) {
+        std::ofstream(ours, std::ios::binary).write(stream.data(), static_cast<std::streamsize>(stream.size()));
+        ok = Run(lameCommand + " " + Quote(input) + " " + Quote(lame)) && DecodeAligned(ours, item, oursDecoded) &&
+             DecodeAligned(lame, item, lameDecoded);
+    }
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    if (!ok) {
+        std::fprintf(stderr, "nmr_map: encoding or decoding failed (needs lame, mpg123, sox) %s\n", error.c_str());
+        return 1;
+    }
+
+    const std::vector<BandArray> a = NoiseToMask(item, oursDecoded);
+    const std::vector<BandArray> b = NoiseToMask(item, lameDecoded);
+    const double audible = std::pow(10.0, 0.15);  // 1.5 dB
+    const peaq::BandLayout& layout = peaq::BandLayout::get();
+    std::printf("%s at %s: noise-to-mask ratio per band group\n", item.name.c_str(), setting.name.c_str());
+    std::printf("bands    Hz              ours: mean dB  frames > 1.5 dB | LAME: mean dB  frames > 1.5 dB\n");
+    for (std::size_t k0 = 0; k0 < peaq::kBandCount; k0 += group) {
+        const std::size_t k1 = std::min(peaq::kBandCount, k0 + group);
+        double sumA = 0.0;
+        double sumB = 0.0;
+        int overA = 0;
+        int overB = 0;
+        for (std::size_t f = 0; f < a.size(); ++f) {
+            double maxA = 0.0;
+            double maxB = 0.0;
+            for (std::size_t k = k0; k < k1; ++k) {
+                sumA += a[f][k];
+                sumB += b[f][k];
+                maxA = std::max(maxA, a[f][k]);
+                maxB = std::max(maxB, b[f][k]);
+            }
+            overA += maxA > audible ? 1 : 0;
+            overB += maxB > audible ? 1 : 0;
+        }
+        const double n = static_cast<double>(a.size() * (k1 - k0));
+        std::printf("%3zu-%3zu  %5.0f-%5.0f  %13.2f  %15d | %13.2f  %15d\n", k0, k1 - 1, layout.lower[k0],
+                    layout.upper[k1 - 1], Db(sumA / n), overA, Db(sumB / n), overB);
+    }
+    int framesA = 0;
+    int framesB = 0;
+    for (std::size_t f = 0; f < a.size(); ++f) {
+        const auto worstA = std::max_element(a[f].begin(), a[f].end());
+        const auto worstB = std::max_element(b[f].begin(), b[f].end());
+        framesA += *worstA > audible ? 1 : 0;
+        framesB += *worstB > audible ? 1 : 0;
+        if (perFrame) {
+            std::printf("frame %4zu %6.3f s  ours %6.1f dB at %5.0f Hz | LAME %6.1f dB at %5.0f Hz\n", f,
+                        static_cast<double>(f * peaq::kHop) / kItemRate, Db(*worstA),
+                        layout.centre[static_cast<std::size_t>(worstA - a[f].begin())], Db(*worstB),
+                        layout.centre[static_cast<std::size_t>(worstB - b[f].begin())]);
+        }
+    }
+    std::printf("frames with a band 1.5 dB above its mask: ours %d, LAME %d, of %zu\n", framesA, framesB, a.size());
+    return 0;
+}
