@@ -17,37 +17,6 @@ int RegionMax(const int* ix, int begin, int end) {
   return m;
 }
 
-// Bits of the pairs in [begin, end) coded with table t.
-int PairBits(const int* ix, int begin, int end, int t) {
-  const HuffmanTable& h = kHuffmanTables[t];
-  const uint8_t* len = h.lengths;
-  int bits = 0;
-  if (h.linbits == 0 && t < 16) {
-    const int dim = h.dim;
-    for (int i = begin; i < end; i += 2) {
-      const int x = ix[i];
-      const int y = ix[i + 1];
-      bits += len[x * dim + y] + (x != 0) + (y != 0);
-    }
-    return bits;
-  }
-  const int lin = h.linbits;
-  for (int i = begin; i < end; i += 2) {
-    int x = ix[i];
-    int y = ix[i + 1];
-    if (x >= 15) {
-      bits += lin;
-      x = 15;
-    }
-    if (y >= 15) {
-      bits += lin;
-      y = 15;
-    }
-    bits += len[x * 16 + y] + (x != 0) + (y != 0);
-  }
-  return bits;
-}
-
 // The candidate tables of a region, grouped by the largest value they code:
 // one pass over the pairs sums the code lengths of every table of the group
 // at once, each in its own 21-bit field of a packed length.
@@ -66,7 +35,9 @@ constexpr int kFieldBits = 21;
 constexpr uint64_t kFieldMask = (uint64_t{1} << kFieldBits) - 1;
 
 // Packed lengths of each group, indexed by x * 16 + y (values clamped to 15
-// for the escape families); signs and escape extensions are counted apart.
+// for the escape families), each with the pair's sign bits added; the
+// escape extensions are counted apart. A field never carries into the next:
+// 288 pairs of at most 19 + 2 bits stay below 2^21.
 struct PackedLengths {
   uint64_t entry[7][256];
 };
@@ -78,8 +49,8 @@ PackedLengths BuildPackedLengths() {
       const HuffmanTable& h = kHuffmanTables[kGroups[g].tables[i]];
       for (int x = 0; x < h.dim; ++x) {
         for (int y = 0; y < h.dim; ++y) {
-          p.entry[g][x * 16 + y] |= static_cast<uint64_t>(h.lengths[x * h.dim + y])
-                                    << (kFieldBits * i);
+          const int bits = h.lengths[x * h.dim + y] + (x != 0) + (y != 0);
+          p.entry[g][x * 16 + y] |= static_cast<uint64_t>(bits) << (kFieldBits * i);
         }
       }
     }
@@ -100,20 +71,26 @@ inline int EscapeClamped(int value, int* escapes) {
   return 15;
 }
 
-// Sums over the pairs of [begin, end): packed code lengths of group g, the
-// sign bits and the values of 15 and above (escapes).
-uint64_t GroupBits(const int* ix, int begin, int end, int g, int* signs, int* escapes) {
+// Sums the packed code and sign lengths of group g (no escapes: every value
+// of [begin, end) is below the group's dimension) over the pairs.
+uint64_t GroupBits(const int* ix, int begin, int end, int g) {
   const uint64_t* e = Packed().entry[g];
   uint64_t sum = 0;
-  int sg = 0;
+  for (int i = begin; i < end; i += 2) sum += e[ix[i] * 16 + ix[i + 1]];
+  return sum;
+}
+
+// The same for the escape families; counts the values of 15 and above.
+uint64_t EscapeGroupBits(const int* ix, int begin, int end, int* escapes) {
+  const uint64_t* e = Packed().entry[kEscapeGroup];
+  uint64_t sum = 0;
   int esc = 0;
   for (int i = begin; i < end; i += 2) {
-    sg += (ix[i] != 0) + (ix[i + 1] != 0);
-    const int x = EscapeClamped(ix[i], &esc);
-    const int y = EscapeClamped(ix[i + 1], &esc);
-    sum += e[x * 16 + y];
+    const int x = ix[i];
+    const int y = ix[i + 1];
+    esc += (x >= 15) + (y >= 15);
+    sum += e[std::min(x, 15) * 16 + std::min(y, 15)];
   }
-  *signs = sg;
   *escapes = esc;
   return sum;
 }
@@ -130,15 +107,13 @@ int BestTable(const int* ix, int begin, int end, int* table) {
     *table = 0;
     return 0;
   }
-  int signs = 0;
-  int escapes = 0;
   int bestBits = INT_MAX;
   int best = 0;
   if (m < 16) {
     const int g = kGroupOfMax[m];
-    const uint64_t sum = GroupBits(ix, begin, end, g, &signs, &escapes);
+    const uint64_t sum = GroupBits(ix, begin, end, g);
     for (int i = 0; i < kGroups[g].count; ++i) {
-      const int b = static_cast<int>((sum >> (kFieldBits * i)) & kFieldMask) + signs;
+      const int b = static_cast<int>((sum >> (kFieldBits * i)) & kFieldMask);
       if (b < bestBits) {
         bestBits = b;
         best = kGroups[g].tables[i];
@@ -148,14 +123,15 @@ int BestTable(const int* ix, int begin, int end, int* table) {
     return bestBits;
   }
   // Escape tables: the smallest linbits of each family that reach m.
-  const uint64_t sum = GroupBits(ix, begin, end, kEscapeGroup, &signs, &escapes);
+  int escapes = 0;
+  const uint64_t sum = EscapeGroupBits(ix, begin, end, &escapes);
   const int need = m - 15;
   for (int f = 0; f < 2; ++f) {
     const int family = f == 0 ? 16 : 24;
     for (int t = family; t < family + 8; ++t) {
       const int lin = kHuffmanTables[t].linbits;
       if ((1 << lin) - 1 >= need) {
-        const int b = static_cast<int>((sum >> (kFieldBits * f)) & kFieldMask) + signs + lin * escapes;
+        const int b = static_cast<int>((sum >> (kFieldBits * f)) & kFieldMask) + lin * escapes;
         if (b < bestBits) {
           bestBits = b;
           best = t;
@@ -200,20 +176,21 @@ class BandTableBits {
       const int hi = std::min<int>(edge[k + 1], big);
       const int m = RegionMax(ix, lo, hi);
       max_[k] = m;
+      // Plain tables in the order of the groups: slots 0..12 follow kPlain.
+      static constexpr int kFirstSlot[6] = {0, 1, 3, 5, 8, 11};
       int bits[15] = {};
+      if (m < 16) {
+        for (int g = kGroupOfMax[m]; g < kEscapeGroup; ++g) {
+          const uint64_t sum = GroupBits(ix, lo, hi, g);
+          for (int i = 0; i < kGroups[g].count; ++i) {
+            bits[kFirstSlot[g] + i] = static_cast<int>((sum >> (kFieldBits * i)) & kFieldMask);
+          }
+        }
+      }
       int esc = 0;
-      for (int c = 0; c < 13; ++c) {
-        if (m <= kPlainMax[c]) bits[c] = PairBits(ix, lo, hi, kPlain[c]);
-      }
-      const uint8_t* len16 = kHuffmanTables[16].lengths;
-      const uint8_t* len24 = kHuffmanTables[24].lengths;
-      for (int i = lo; i < hi; i += 2) {
-        const int x = EscapeClamped(ix[i], &esc);
-        const int y = EscapeClamped(ix[i + 1], &esc);
-        const int signs = (x != 0) + (y != 0);
-        bits[13] += len16[x * 16 + y] + signs;
-        bits[14] += len24[x * 16 + y] + signs;
-      }
+      const uint64_t escSum = EscapeGroupBits(ix, lo, hi, &esc);
+      bits[13] = static_cast<int>(escSum & kFieldMask);
+      bits[14] = static_cast<int>((escSum >> kFieldBits) & kFieldMask);
       for (int t = 0; t < 15; ++t) cum_[t][k + 1] = cum_[t][k] + bits[t];
       escCum_[k + 1] = escCum_[k] + esc;
     }
