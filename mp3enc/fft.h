@@ -17,8 +17,10 @@ class PowerSpectrum {
  private:
   int size_;
   std::vector<float> window_;
-  std::vector<float> cosTable_;
-  std::vector<float> sinTable_;
+  // Twiddles of each butterfly stage in the order its butterflies use them
+  // (stage of length 2, 4, ..., size / 2: 1, 2, ..., size / 4 entries).
+  std::vector<float> stageCos_;
+  std::vector<float> stageSin_;
   std::vector<float> splitCos_;  // twiddles that split the real spectrum out
   std::vector<float> splitSin_;
   std::vector<int> bitReverse_;
