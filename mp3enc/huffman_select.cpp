@@ -262,9 +262,11 @@ constexpr int kSplit[23][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {
 
 }  // namespace
 
-int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearch,
-                       HuffmanPlan* plan) const {
-  HuffmanPlan p;
+namespace {
+
+// The big_values / count1 partition of ix: big_values ends at big, count1
+// at end.
+void Partition(const int* ix, int* bigOut, int* endOut) {
   // Trailing zero pairs, then quadruples of values 0/1.
   int end = 576;
   while (end > 0 && ix[end - 1] == 0 && ix[end - 2] == 0) end -= 2;
@@ -273,71 +275,102 @@ int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearc
          ix[big - 4] <= 1) {
     big -= 4;
   }
-  // The count1 quadruples must not reach beyond line 576.
-  p.count1End = end;
-  if ((end - big) % 4 != 0) {
-    // end - big is a multiple of 4 by construction; kept for clarity.
-    big = end;
+  *bigOut = big;
+  *endOut = end;
+}
+
+// The plan with the split that follows the number of bands covered (fixed
+// regions for switched blocks). Once the bits exceed limit the count stops
+// and returns what it has (more than limit); the plan is then incomplete.
+int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, HuffmanPlan* p) {
+  int big;
+  int end;
+  Partition(ix, &big, &end);
+  p->count1End = end;
+  p->bigValues = big / 2;
+  int bits = Count1Bits(ix, big, end, &p->count1Table);
+  if (bits > limit) return bits;
+  if (layout.switched) {
+    p->region1Start = std::min(layout.fixedRegion1Start, big);
+    p->region2Start = big;
+    bits += BestTable(ix, 0, p->region1Start, &p->tableSelect[0]);
+    if (bits > limit) return bits;
+    bits += BestTable(ix, p->region1Start, big, &p->tableSelect[1]);
+    p->tableSelect[2] = 0;
+    return bits;
   }
+  const short* edge = layout.longEdge;
+  int bands = 0;
+  while (bands < 22 && edge[bands] < big) ++bands;
+  const int r0 = kSplit[bands][0];
+  const int r1 = kSplit[bands][1];
+  p->region0Count = r0;
+  p->region1Count = r1;
+  p->region1Start = std::min<int>(edge[r0 + 1], big);
+  p->region2Start = std::min<int>(edge[std::min(r0 + r1 + 2, 22)], big);
+  bits += BestTable(ix, 0, p->region1Start, &p->tableSelect[0]);
+  if (bits > limit) return bits;
+  bits += BestTable(ix, p->region1Start, p->region2Start, &p->tableSelect[1]);
+  if (bits > limit) return bits;
+  bits += BestTable(ix, p->region2Start, big, &p->tableSelect[2]);
+  return bits;
+}
+
+}  // namespace
+
+int HuffmanCoder::Count(const int* ix, const RegionLayout& layout, int limit) const {
+  HuffmanPlan p;
+  return PlanFixedSplit(ix, layout, limit, &p);
+}
+
+int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearch,
+                       HuffmanPlan* plan) const {
+  HuffmanPlan p;
+  int big;
+  int end;
+  Partition(ix, &big, &end);
+  if (layout.switched || !fullSearch || big == 0) {
+    p.bits = PlanFixedSplit(ix, layout, INT_MAX, &p);
+    *plan = p;
+    return p.bits;
+  }
+  p.count1End = end;
   p.bigValues = big / 2;
   int bits = Count1Bits(ix, big, end, &p.count1Table);
-
-  if (layout.switched) {
-    p.region1Start = std::min(layout.fixedRegion1Start, big);
-    p.region2Start = big;
-    bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
-    bits += BestTable(ix, p.region1Start, big, &p.tableSelect[1]);
-    p.tableSelect[2] = 0;
-  } else {
-    const short* edge = layout.longEdge;
-    int bands = 0;
-    while (bands < 22 && edge[bands] < big) ++bands;
-    if (!fullSearch || big == 0) {
-      int r0 = kSplit[bands][0];
-      int r1 = kSplit[bands][1];
-      p.region0Count = r0;
-      p.region1Count = r1;
-      p.region1Start = std::min<int>(edge[r0 + 1], big);
-      p.region2Start = std::min<int>(edge[std::min(r0 + r1 + 2, 22)], big);
-      bits += BestTable(ix, 0, p.region1Start, &p.tableSelect[0]);
-      bits += BestTable(ix, p.region1Start, p.region2Start, &p.tableSelect[1]);
-      bits += BestTable(ix, p.region2Start, big, &p.tableSelect[2]);
-    } else {
-      // Every split: region0 ends at band r0 + 1, region1 at r0 + r1 + 2.
-      const BandTableBits bandBits(ix, edge, big);
-      int prefixBits[23];
-      int prefixTable[23];
-      for (int i = 1; i <= 16 && i <= 22; ++i) prefixBits[i] = bandBits.Best(0, i, &prefixTable[i]);
-      int suffixBits[23];
-      int suffixTable[23];
-      for (int j = 2; j <= 22; ++j) suffixBits[j] = bandBits.Best(j, 22, &suffixTable[j]);
-      int best = INT_MAX;
-      for (int r0 = 0; r0 < 16; ++r0) {
-        const int s1 = std::min<int>(edge[r0 + 1], big);
-        if (r0 > 0 && edge[r0] >= big) break;
-        for (int r1 = 0; r1 < 8; ++r1) {
-          const int j = r0 + r1 + 2;
-          if (j > 22) break;
-          const int s2 = std::min<int>(edge[j], big);
-          if (r1 > 0 && edge[j - 1] >= big) break;
-          int t1;
-          const int mid = bandBits.Best(r0 + 1, j, &t1);
-          const int total = prefixBits[r0 + 1] + mid + suffixBits[j];
-          if (total < best) {
-            best = total;
-            p.region0Count = r0;
-            p.region1Count = r1;
-            p.region1Start = s1;
-            p.region2Start = s2;
-            p.tableSelect[0] = prefixTable[r0 + 1];
-            p.tableSelect[1] = t1;
-            p.tableSelect[2] = suffixTable[j];
-          }
-        }
+  const short* edge = layout.longEdge;
+  // Every split: region0 ends at band r0 + 1, region1 at r0 + r1 + 2.
+  const BandTableBits bandBits(ix, edge, big);
+  int prefixBits[23];
+  int prefixTable[23];
+  for (int i = 1; i <= 16 && i <= 22; ++i) prefixBits[i] = bandBits.Best(0, i, &prefixTable[i]);
+  int suffixBits[23];
+  int suffixTable[23];
+  for (int j = 2; j <= 22; ++j) suffixBits[j] = bandBits.Best(j, 22, &suffixTable[j]);
+  int best = INT_MAX;
+  for (int r0 = 0; r0 < 16; ++r0) {
+    const int s1 = std::min<int>(edge[r0 + 1], big);
+    if (r0 > 0 && edge[r0] >= big) break;
+    for (int r1 = 0; r1 < 8; ++r1) {
+      const int j = r0 + r1 + 2;
+      if (j > 22) break;
+      const int s2 = std::min<int>(edge[j], big);
+      if (r1 > 0 && edge[j - 1] >= big) break;
+      int t1;
+      const int mid = bandBits.Best(r0 + 1, j, &t1);
+      const int total = prefixBits[r0 + 1] + mid + suffixBits[j];
+      if (total < best) {
+        best = total;
+        p.region0Count = r0;
+        p.region1Count = r1;
+        p.region1Start = s1;
+        p.region2Start = s2;
+        p.tableSelect[0] = prefixTable[r0 + 1];
+        p.tableSelect[1] = t1;
+        p.tableSelect[2] = suffixTable[j];
       }
-      bits += best;
     }
   }
+  bits += best;
   p.bits = bits;
   *plan = p;
   return bits;

@@ -34,6 +34,9 @@ class HuffmanCoder {
   // returns the bits. fullSearch tries every region0/region1 split of long
   // blocks; otherwise the split follows the number of bands covered.
   int Plan(const int* ix, const RegionLayout& layout, bool fullSearch, HuffmanPlan* plan) const;
+  // The bits of Plan without the full search when they are at most limit;
+  // otherwise some count above limit (the counting stops early).
+  int Count(const int* ix, const RegionLayout& layout, int limit) const;
   // Plans big_values over all 576 lines (no count1 part), so that bits
   // written after the Huffman data are never read as spectral values; a
   // zero tail of a long block costs nothing (table 0).

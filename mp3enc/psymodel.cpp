@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "mp3enc/layer3_tables.h"
+#include "mp3enc/unpredictability.h"
 
 namespace mp3enc {
 namespace {
@@ -171,6 +173,13 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
   }
   float pe = 0.0f;
   float* thrPart = thrPart_.data();
+  // The short analyses have no tonality estimate: every partition has the
+  // same chance of tonality and the same ratio; each function keeps its last
+  // argument and value.
+  double lastCbb = std::numeric_limits<double>::quiet_NaN();
+  double lastLog = 0.0;
+  double lastSnr = std::numeric_limits<double>::quiet_NaN();
+  double lastGain = 0.0;
   for (int maskee = 0; maskee < n; ++maskee) {
     double ecb = 0.0;
     double ct = 0.0;
@@ -183,11 +192,19 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
     double tb = 1.0;
     if (ecb > 0.0) {
       const double cbb = std::max(ct / ecb, 1e-6);
-      tb = std::clamp(-0.299 - 0.43 * std::log(cbb), 0.0, 1.0);
+      if (cbb != lastCbb) {
+        lastCbb = cbb;
+        lastLog = std::log(cbb);
+      }
+      tb = std::clamp(-0.299 - 0.43 * lastLog, 0.0, 1.0);
     }
     const double snr = tb * tonalSnr + (1.0 - tb) * noiseSnr;
     for (int j = p.lo[maskee]; j < p.hi[maskee]; ++j) tonalBin[j] = static_cast<float>(tb);
-    double nb = ecb * p.norm[maskee] * std::pow(10.0, -snr / 10.0);
+    if (snr != lastSnr) {
+      lastSnr = snr;
+      lastGain = std::pow(10.0, -snr / 10.0);
+    }
+    double nb = ecb * p.norm[maskee] * lastGain;
     if (prevNb != nullptr) {
       const double limit = 2.0 * prevNb[maskee];
       prevNb[maskee] = static_cast<float>(nb);
@@ -212,7 +229,11 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
       tonal += power[j] * tonalBin[j];
     }
     double ceiling = noiseCeiling_;
-    if (tuning_.tonalCeiling) ceiling = e > 0.0 ? std::pow(ceiling, tonal / e) : 1.0;
+    if (tuning_.tonalCeiling) {
+      // A band without tonal lines (every band of a short analysis) may
+      // carry all of its energy as noise: ceiling^0.
+      ceiling = e > 0.0 ? (tonal == 0.0 ? 1.0 : std::pow(ceiling, tonal / e)) : 1.0;
+    }
     ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, ceiling)) : 1.0f;
     energies[band] = static_cast<float>(e / fullScale);
   }
@@ -225,32 +246,9 @@ void PsyModel::Analyze(const float* longBlock, const float* const shortBlocks[3]
   // Phases are kept as unit vectors: the predicted phase 2 ph1 - ph2 is
   // u1 * u1 * conj(u2), with no trigonometry per bin.
   longFft_.Transform(longBlock, power_.data(), re_.data(), im_.data());
-  const int bins = kLongFft / 2 + 1;
-  for (int j = 0; j < bins; ++j) {
-    const float mag = std::sqrt(power_[j]);
-    const float predMag = 2.0f * mag1_[j] - mag2_[j];
-    const float c1 = c1_[j];
-    const float s1 = s1_[j];
-    const float dc = c1 * c1 - s1 * s1;
-    const float ds = 2.0f * c1 * s1;
-    const float predC = dc * c2_[j] + ds * s2_[j];
-    const float predS = ds * c2_[j] - dc * s2_[j];
-    const float dx = re_[j] - predMag * predC;
-    const float dy = im_[j] - predMag * predS;
-    const float den = mag + std::fabs(predMag);
-    unpredict_[j] = den > 0.0f ? std::min(1.0f, std::sqrt(dx * dx + dy * dy) / den) : 1.0f;
-    mag2_[j] = mag1_[j];
-    c2_[j] = c1;
-    s2_[j] = s1;
-    mag1_[j] = mag;
-    if (mag > 0.0f) {
-      c1_[j] = re_[j] / mag;
-      s1_[j] = im_[j] / mag;
-    } else {
-      c1_[j] = 1.0f;
-      s1_[j] = 0.0f;
-    }
-  }
+  Unpredictability(kLongFft / 2 + 1, power_.data(), re_.data(), im_.data(), mag1_.data(),
+                   mag2_.data(), c1_.data(), s1_.data(), c2_.data(), s2_.data(),
+                   unpredict_.data());
   out->pe = Threshold(longPart_, power_.data(), unpredict_.data(), kTonalSnr, kNoiseSnr,
                       prevNb_.data(), out->longRatio, out->longEnergy, kLongBands) *
             (576.0f / 512.0f);

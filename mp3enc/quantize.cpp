@@ -213,18 +213,24 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
   // Smallest global gain whose Huffman bits fit the budget. The values of
   // the best gain that fits so far are kept, so that the search never has to
   // quantise its answer twice.
+  // A count above the budget only has to say so, and may stop early; the
+  // two answers that can be over the budget are counted in full (exact).
   int keptGain = -1;
   int keptBits = 0;
+  constexpr int kOverflow = 1 << 20;
   auto bitsAt = [&](int g) {
     s->globalGain = g;
-    if (!Quantize(*s)) return 1 << 20;
-    const int bits = CountHuffman(false);
+    if (!Quantize(*s)) return kOverflow;
+    const int bits = coder_.Count(ix_, regions_, budget);
     if (bits <= budget) {
       keptGain = g;
       keptBits = bits;
       std::memcpy(keptIx_, ix_, sizeof(ix_));
     }
     return bits;
+  };
+  auto exact = [&](int bits) {
+    return bits > budget && bits != kOverflow ? CountHuffman(false) : bits;
   };
   auto answer = [&](int g, int bits) {
     if (keptGain == g && s->globalGain != g) {
@@ -250,7 +256,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
         bits = bitsAt(++g);
         if (bits <= budget) break;
       }
-      return bits;
+      return exact(bits);
     }
     while (g > lo) {
       const int b2 = bitsAt(g - 1);
@@ -275,7 +281,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
       a = mid;
     }
   }
-  if (bitsZ < 0) return bitsAt(z);
+  if (bitsZ < 0) return exact(bitsAt(z));
   return answer(z, bitsZ);
 }
 
@@ -400,6 +406,7 @@ void Quantizer::SearchForBits(int maxBits) {
       bestCompress = compress;
     }
   }
+  const int preflagBefore = best.preflag;
   ApplyPreflag(&best);
   state_ = best;
   part2_ = ScalefactorBits(best, &compress_);
@@ -407,9 +414,15 @@ void Quantizer::SearchForBits(int maxBits) {
     part2_ = bestPart2;
     compress_ = bestCompress;
   }
-  (void)bestHuffman;
-  // Final inner loop with the chosen scale factors.
-  huffmanBits_ = InnerLoop(&state_, maxBits - part2_, true);
+  if (best.preflag == preflagBefore && part2_ == bestPart2) {
+    // The same scale factors and budget: an inner loop from the chosen gain
+    // would find that gain again (the gain below it was over the budget, or
+    // is the lowest allowed) and count the same bits.
+    huffmanBits_ = bestHuffman;
+  } else {
+    // Final inner loop with the scale factors preflag has changed.
+    huffmanBits_ = InnerLoop(&state_, maxBits - part2_, true);
+  }
   if (part2_ + huffmanBits_ > maxBits) {
     // Scale factors that cannot fit: plain quantisation, or nothing at all.
     state_ = State{};
