@@ -126,13 +126,30 @@ int Quantizer::SfLimit(int band) const {
 }
 
 bool Quantizer::Quantize(const State& s) {
+  // Neighbouring bands with the same step are quantised in one run (the
+  // kernel works line by line). On an overflow the bands before the
+  // offending one are quantised, the rest left as they were.
+  int runStart = 0;
+  int runEnd = 0;
+  float runStep = 0.0f;
+  auto flush = [&] {
+    if (runEnd > runStart) {
+      kernels_.quantize(x34_ + runStart, runStep, runEnd - runStart, ix_ + runStart);
+    }
+  };
   for (int b = 0; b < layout_.count; ++b) {
     const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
     const float istep = istepPow_[se + kStepOffset];
-    if (peak34_[b] * istep + 0.4054f >= kMaxQuantValue + 1) return false;
-    kernels_.quantize(x34_ + layout_.start[b], istep, layout_.end[b] - layout_.start[b],
-                      ix_ + layout_.start[b]);
+    const bool overflow = peak34_[b] * istep + 0.4054f >= kMaxQuantValue + 1;
+    if (overflow || istep != runStep || layout_.start[b] != runEnd) {
+      flush();
+      if (overflow) return false;
+      runStart = layout_.start[b];
+      runStep = istep;
+    }
+    runEnd = layout_.end[b];
   }
+  flush();
   return true;
 }
 
