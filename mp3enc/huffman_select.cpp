@@ -97,12 +97,31 @@ uint64_t EscapeGroupBits(const int* ix, int begin, int end, int* escapes) {
 
 // Best table for a region: returns bits, stores the table. Among equal
 // counts the first candidate wins.
-int BestTable(const int* ix, int begin, int end, int* table) {
+// Largest value of [begin, end): the maxima of the bands inside it, and a
+// scan of the parts of bands it cuts; or a scan of all of it without maxima.
+int RegionMax(const int* ix, int begin, int end, const BandMaxima* bands) {
+  if (bands == nullptr) return RegionMax(ix, begin, end);
+  int m = 0;
+  for (int k = 0; k < bands->count && bands->edge[k] < end; ++k) {
+    const int lo = bands->edge[k];
+    const int hi = bands->edge[k + 1];
+    if (hi <= begin) continue;
+    if (lo >= begin && hi <= end) {
+      m = std::max(m, bands->max[k]);
+    } else {
+      m = std::max(m, RegionMax(ix, std::max(lo, begin), std::min(hi, end)));
+    }
+  }
+  return m;
+}
+
+int BestTable(const int* ix, int begin, int end, int* table,
+              const BandMaxima* bands = nullptr) {
   if (begin >= end) {
     *table = 0;
     return 0;
   }
-  const int m = RegionMax(ix, begin, end);
+  const int m = RegionMax(ix, begin, end, bands);
   if (m == 0) {
     *table = 0;
     return 0;
@@ -282,7 +301,8 @@ void Partition(const int* ix, int* bigOut, int* endOut) {
 // The plan with the split that follows the number of bands covered (fixed
 // regions for switched blocks). Once the bits exceed limit the count stops
 // and returns what it has (more than limit); the plan is then incomplete.
-int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, HuffmanPlan* p) {
+int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, HuffmanPlan* p,
+                   const BandMaxima* maxima = nullptr) {
   int big;
   int end;
   Partition(ix, &big, &end);
@@ -293,9 +313,9 @@ int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, Huffman
   if (layout.switched) {
     p->region1Start = std::min(layout.fixedRegion1Start, big);
     p->region2Start = big;
-    bits += BestTable(ix, 0, p->region1Start, &p->tableSelect[0]);
+    bits += BestTable(ix, 0, p->region1Start, &p->tableSelect[0], maxima);
     if (bits > limit) return bits;
-    bits += BestTable(ix, p->region1Start, big, &p->tableSelect[1]);
+    bits += BestTable(ix, p->region1Start, big, &p->tableSelect[1], maxima);
     p->tableSelect[2] = 0;
     return bits;
   }
@@ -308,19 +328,20 @@ int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, Huffman
   p->region1Count = r1;
   p->region1Start = std::min<int>(edge[r0 + 1], big);
   p->region2Start = std::min<int>(edge[std::min(r0 + r1 + 2, 22)], big);
-  bits += BestTable(ix, 0, p->region1Start, &p->tableSelect[0]);
+  bits += BestTable(ix, 0, p->region1Start, &p->tableSelect[0], maxima);
   if (bits > limit) return bits;
-  bits += BestTable(ix, p->region1Start, p->region2Start, &p->tableSelect[1]);
+  bits += BestTable(ix, p->region1Start, p->region2Start, &p->tableSelect[1], maxima);
   if (bits > limit) return bits;
-  bits += BestTable(ix, p->region2Start, big, &p->tableSelect[2]);
+  bits += BestTable(ix, p->region2Start, big, &p->tableSelect[2], maxima);
   return bits;
 }
 
 }  // namespace
 
-int HuffmanCoder::Count(const int* ix, const RegionLayout& layout, int limit) const {
+int HuffmanCoder::Count(const int* ix, const RegionLayout& layout, int limit,
+                        const BandMaxima* bands) const {
   HuffmanPlan p;
-  return PlanFixedSplit(ix, layout, limit, &p);
+  return PlanFixedSplit(ix, layout, limit, &p, bands);
 }
 
 int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearch,

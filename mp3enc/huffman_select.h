@@ -28,6 +28,14 @@ struct RegionLayout {
   int fixedRegion1Start;  // lines, for switched blocks
 };
 
+// Largest value of each band of a partition of the lines, so that counts
+// need not scan for them: band k covers lines [edge[k], edge[k + 1]).
+struct BandMaxima {
+  int count = 0;
+  const int* edge = nullptr;  // count + 1 entries
+  const int* max = nullptr;
+};
+
 class HuffmanCoder {
  public:
   // Plans the coding of ix (absolute values, all <= kMaxQuantValue) and
@@ -35,8 +43,10 @@ class HuffmanCoder {
   // blocks; otherwise the split follows the number of bands covered.
   int Plan(const int* ix, const RegionLayout& layout, bool fullSearch, HuffmanPlan* plan) const;
   // The bits of Plan without the full search when they are at most limit;
-  // otherwise some count above limit (the counting stops early).
-  int Count(const int* ix, const RegionLayout& layout, int limit) const;
+  // otherwise some count above limit (the counting stops early). bands, when
+  // given, holds the largest value of each band of ix.
+  int Count(const int* ix, const RegionLayout& layout, int limit,
+            const BandMaxima* bands = nullptr) const;
   // Plans big_values over all 576 lines (no count1 part), so that bits
   // written after the Huffman data are never read as spectral values; a
   // zero tail of a long block costs nothing (table 0).

@@ -86,6 +86,11 @@ void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
   regions_.switched = blockType != kNormalBlock;
   regions_.fixedRegion1Start = short_ ? 3 * e.shortEdge[3] : e.longEdge[8];
   std::memcpy(xr_, xr, sizeof(xr_));
+  for (int b = 0; b < layout_.count; ++b) bandEdge_[b] = layout_.start[b];
+  bandEdge_[layout_.count] = layout_.end[layout_.count - 1];
+  maxima_.count = layout_.count;
+  maxima_.edge = bandEdge_;
+  maxima_.max = bandMax_;
   const float peak = kernels_.pow34(xr_, 576, x34_);
   silent_ = !(peak > 1e-12f);
   for (int b = 0; b < layout_.count; ++b) {
@@ -140,7 +145,10 @@ bool Quantizer::Quantize(const State& s) {
   for (int b = 0; b < layout_.count; ++b) {
     const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
     const float istep = istepPow_[se + kStepOffset];
-    const bool overflow = peak34_[b] * istep + 0.4054f >= kMaxQuantValue + 1;
+    // The kernel's value of the band's peak: the band's largest value.
+    const float peak = peak34_[b] * istep + 0.4054f;
+    const bool overflow = peak >= kMaxQuantValue + 1;
+    bandMax_[b] = overflow ? 0 : static_cast<int>(peak);
     if (overflow || istep != runStep || layout_.start[b] != runEnd) {
       flush();
       if (overflow) return false;
@@ -238,7 +246,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
   auto bitsAt = [&](int g) {
     s->globalGain = g;
     if (!Quantize(*s)) return kOverflow;
-    const int bits = coder_.Count(ix_, regions_, budget);
+    const int bits = coder_.Count(ix_, regions_, budget, &maxima_);
     if (bits <= budget) {
       keptGain = g;
       keptBits = bits;

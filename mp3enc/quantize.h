@@ -92,6 +92,10 @@ class Quantizer {
   float peak34_[kMaxBands];
   int minStep_[kMaxBands];  // per band, from peak34_ (see MinGlobalGain)
   int ix_[576];
+  // Largest value of each band of ix_ after Quantize, and the bands' edges.
+  int bandMax_[kMaxBands] = {};
+  int bandEdge_[kMaxBands + 1] = {};
+  BandMaxima maxima_;
   int keptIx_[576];  // the inner loop's best answer so far
   State state_{};
   HuffmanPlan plan_;
