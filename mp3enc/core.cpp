@@ -128,6 +128,14 @@ class CoreImpl final : public Core {
       const double centre = 0.5 * (e.shortEdge[b] + e.shortEdge[b + 1]) * format.sampleRate / 384.0;
       aliasBandShort_[b] = centre < aliasLimit;
     }
+    // The first line whose centre lies above the bandwidth (the centres
+    // rise with the line, so every line from there on does too).
+    while (longCut_ < 576 && (longCut_ + 0.5) * format.sampleRate / 1152.0 <= bandwidth_) {
+      ++longCut_;
+    }
+    while (shortCut_ < 192 && (shortCut_ + 0.5) * format.sampleRate / 384.0 <= bandwidth_) {
+      ++shortCut_;
+    }
   }
 
   bool Init() {
@@ -287,15 +295,11 @@ class CoreImpl final : public Core {
       // Band limit.
       if (type == kShortBlock) {
         for (int w = 0; w < 3; ++w) {
-          for (int l = 0; l < 192; ++l) {
-            if ((l + 0.5) * f.sampleRate / 384.0 > bandwidth_) xr[192 * w + l] = 0.0f;
-          }
+          std::fill(xr + 192 * w + shortCut_, xr + 192 * (w + 1), 0.0f);
         }
         ReorderShort(f.rateIndex, xr, g.xr[ch]);
       } else {
-        for (int l = 0; l < 576; ++l) {
-          if ((l + 0.5) * f.sampleRate / 1152.0 > bandwidth_) xr[l] = 0.0f;
-        }
+        std::fill(xr + longCut_, xr + 576, 0.0f);
         std::memcpy(g.xr[ch], xr, sizeof(xr));
       }
       // Psychoacoustic analysis, aligned with the MDCT windows: the history
@@ -531,6 +535,8 @@ class CoreImpl final : public Core {
   float prevSubband_[2][18][32] = {};
   bool aliasBandLong_[kLongBands] = {};  // bands that may hold alias terms only
   bool aliasBandShort_[kShortBands] = {};
+  int longCut_ = 0;   // lines from here on lie above the bandwidth
+  int shortCut_ = 0;  // the same in each short window
   int inFrame_ = 0;
   int64_t fed_ = 0;
   bool lastAttack_ = false;

@@ -131,6 +131,15 @@ int Quantizer::SfLimit(int band) const {
 }
 
 bool Quantizer::Quantize(const State& s) {
+  PrepareSteps(s);
+  return QuantizeAt(s.globalGain);
+}
+
+void Quantizer::PrepareSteps(const State& s) {
+  for (int b = 0; b < layout_.count; ++b) stepOffset_[b] = StepExp(s, b) - s.globalGain;
+}
+
+bool Quantizer::QuantizeAt(int globalGain) {
   // Neighbouring bands with the same step are quantised in one run (the
   // kernel works line by line). On an overflow the bands before the
   // offending one are quantised, the rest left as they were.
@@ -143,7 +152,7 @@ bool Quantizer::Quantize(const State& s) {
     }
   };
   for (int b = 0; b < layout_.count; ++b) {
-    const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
+    const int se = std::clamp(globalGain + stepOffset_[b], -kStepOffset, 511 - kStepOffset);
     const float istep = istepPow_[se + kStepOffset];
     // The kernel's value of the band's peak: the band's largest value.
     const float peak = peak34_[b] * istep + 0.4054f;
@@ -243,9 +252,10 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
   int keptGain = -1;
   int keptBits = 0;
   constexpr int kOverflow = 1 << 20;
+  PrepareSteps(*s);  // only the global gain changes below
   auto bitsAt = [&](int g) {
     s->globalGain = g;
-    if (!Quantize(*s)) return kOverflow;
+    if (!QuantizeAt(g)) return kOverflow;
     const int bits = coder_.Count(ix_, regions_, budget, &maxima_);
     if (bits <= budget) {
       keptGain = g;

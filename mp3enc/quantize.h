@@ -67,6 +67,10 @@ class Quantizer {
   };
   int StepExp(const State& s, int band) const;
   bool Quantize(const State& s);  // false when a value overflows
+  // Quantize in two steps: each band's step exponent less the global gain,
+  // then the values at a global gain.
+  void PrepareSteps(const State& s);
+  bool QuantizeAt(int globalGain);
   int CountHuffman(bool fullSearch);
   int ScalefactorBits(const State& s, int* compress) const;
   int SfLimit(int band) const;
@@ -91,6 +95,7 @@ class Quantizer {
   float xmin_[kMaxBands];
   float peak34_[kMaxBands];
   int minStep_[kMaxBands];  // per band, from peak34_ (see MinGlobalGain)
+  int stepOffset_[kMaxBands] = {};  // see PrepareSteps
   int ix_[576];
   // Largest value of each band of ix_ after Quantize, and the bands' edges.
   int bandMax_[kMaxBands] = {};
