@@ -285,11 +285,23 @@ namespace {
 
 // The big_values / count1 partition of ix: big_values ends at big, count1
 // at end.
-void Partition(const int* ix, int* bigOut, int* endOut) {
-  // Trailing zero pairs, then quadruples of values 0/1.
-  int end = 576;
+void Partition(const int* ix, const BandMaxima* bands, int* bigOut, int* endOut) {
+  // Trailing zero pairs, then quadruples of values 0/1. With the bands'
+  // maxima, the pairs and quadruples above the last band holding a value
+  // (over 1) are passed over without a look.
+  int zeroFrom = 576;
+  int smallFrom = 576;
+  if (bands != nullptr && bands->count > 0 && bands->edge[bands->count] == 576) {
+    zeroFrom = 0;
+    smallFrom = 0;
+    for (int k = 0; k < bands->count; ++k) {
+      if (bands->max[k] > 0) zeroFrom = bands->edge[k + 1];
+      if (bands->max[k] > 1) smallFrom = bands->edge[k + 1];
+    }
+  }
+  int end = 576 - 2 * ((576 - zeroFrom) / 2);
   while (end > 0 && ix[end - 1] == 0 && ix[end - 2] == 0) end -= 2;
-  int big = end;
+  int big = end > smallFrom ? end - 4 * ((end - smallFrom) / 4) : end;
   while (big >= 4 && ix[big - 1] <= 1 && ix[big - 2] <= 1 && ix[big - 3] <= 1 &&
          ix[big - 4] <= 1) {
     big -= 4;
@@ -305,7 +317,7 @@ int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, Huffman
                    const BandMaxima* maxima = nullptr) {
   int big;
   int end;
-  Partition(ix, &big, &end);
+  Partition(ix, maxima, &big, &end);
   p->count1End = end;
   p->bigValues = big / 2;
   int bits = Count1Bits(ix, big, end, &p->count1Table);
@@ -349,7 +361,7 @@ int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearc
   HuffmanPlan p;
   int big;
   int end;
-  Partition(ix, &big, &end);
+  Partition(ix, nullptr, &big, &end);
   if (layout.switched || !fullSearch || big == 0) {
     p.bits = PlanFixedSplit(ix, layout, INT_MAX, &p);
     *plan = p;
@@ -428,20 +440,37 @@ int HuffmanCoder::PlanCovering(const int* ix, const RegionLayout& layout,
   return bits;
 }
 
+namespace {
+
+// Appends n (at most 64) bits of v, in pieces of at most 32.
+inline void PutWide(uint64_t v, int n, GranuleBits* out) {
+  if (n > 32) {
+    out->Put(static_cast<uint32_t>(v >> 32), n - 32);
+    out->Put(static_cast<uint32_t>(v), 32);
+  } else {
+    out->Put(static_cast<uint32_t>(v), n);
+  }
+}
+
+}  // namespace
+
 void HuffmanCoder::Write(const int* ix, const float* xr, const HuffmanPlan& plan,
                          GranuleBits* out) const {
+  // Each pair's code, escape extensions and signs are gathered into one
+  // word (at most 19 + 2 * (13 + 1) bits) and appended at once.
   const int big = plan.bigValues * 2;
   const int bounds[4] = {0, plan.region1Start, plan.region2Start, big};
   for (int r = 0; r < 3; ++r) {
     const int t = plan.tableSelect[r];
     if (t == 0) continue;
     const HuffmanTable& h = kHuffmanTables[t];
+    const int lin = h.linbits;
     for (int i = bounds[r]; i < bounds[r + 1]; i += 2) {
       int x = ix[i];
       int y = ix[i + 1];
       int xl = 0;
       int yl = 0;
-      if (h.linbits > 0) {
+      if (lin > 0) {
         if (x >= 15) {
           xl = x - 15;
           x = 15;
@@ -452,24 +481,39 @@ void HuffmanCoder::Write(const int* ix, const float* xr, const HuffmanPlan& plan
         }
       }
       const int idx = x * h.dim + y;
-      out->Put(h.codes[idx], h.lengths[idx]);
+      uint64_t v = h.codes[idx];
+      int n = h.lengths[idx];
       if (x != 0) {
-        if (h.linbits > 0 && x == 15) out->Put(static_cast<uint32_t>(xl), h.linbits);
-        out->Put(xr[i] < 0 ? 1 : 0, 1);
+        if (lin > 0 && x == 15) {
+          v = (v << lin) | static_cast<uint32_t>(xl);
+          n += lin;
+        }
+        v = (v << 1) | (xr[i] < 0 ? 1u : 0u);
+        ++n;
       }
       if (y != 0) {
-        if (h.linbits > 0 && y == 15) out->Put(static_cast<uint32_t>(yl), h.linbits);
-        out->Put(xr[i + 1] < 0 ? 1 : 0, 1);
+        if (lin > 0 && y == 15) {
+          v = (v << lin) | static_cast<uint32_t>(yl);
+          n += lin;
+        }
+        v = (v << 1) | (xr[i + 1] < 0 ? 1u : 0u);
+        ++n;
       }
+      PutWide(v, n, out);
     }
   }
   const HuffmanTable& c = kCount1Tables[plan.count1Table];
   for (int i = big; i < plan.count1End; i += 4) {
     const int idx = ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3];
-    out->Put(c.codes[idx], c.lengths[idx]);
+    uint32_t v = c.codes[idx];
+    int n = c.lengths[idx];
     for (int k = 0; k < 4; ++k) {
-      if (ix[i + k] != 0) out->Put(xr[i + k] < 0 ? 1 : 0, 1);
+      if (ix[i + k] != 0) {
+        v = (v << 1) | (xr[i + k] < 0 ? 1u : 0u);
+        ++n;
+      }
     }
+    out->Put(v, n);
   }
 }
 
