@@ -186,6 +186,8 @@ class BandTableBits {
   // escape code families (table 16's and table 24's lengths).
   static constexpr int kPlain[13] = {1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15};
   static constexpr int kPlainMax[13] = {1, 2, 2, 3, 3, 5, 5, 5, 7, 7, 7, 15, 15};
+  // Position of a plain table in kPlain (0 for the tables not there).
+  static constexpr int kSlot[16] = {0, 0, 1, 2, 0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0, 12};
 
   BandTableBits(const int* ix, const short* edge, int big) {
     for (int t = 0; t < 15; ++t) cum_[t][0] = 0;
@@ -263,16 +265,19 @@ class BandTableBits {
   }
 
  private:
-  static int Slot(int table) {
-    for (int c = 0; c < 13; ++c) {
-      if (kPlain[c] == table) return c;
-    }
-    return 0;
-  }
+  static int Slot(int table) { return kSlot[table]; }
   int max_[22];
   int cum_[15][23];
   int escCum_[23];
 };
+
+constexpr bool SlotsMatchPlainTables() {
+  for (int c = 0; c < 13; ++c) {
+    if (BandTableBits::kSlot[BandTableBits::kPlain[c]] != c) return false;
+  }
+  return true;
+}
+static_assert(SlotsMatchPlainTables());
 
 // region0_count / region1_count by the number of bands in big_values.
 constexpr int kSplit[23][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {1, 1},
