@@ -358,12 +358,15 @@ class CoreImpl final : public Core {
       }
     }
     int modeExtension = 0;
+    bool peKnown = false;  // pe holds the entropies of the chosen coding
     if (mode_ == 1 && channels_ == 2) {
       float peLr = 0.0f;
       float peMs = 0.0f;
       float msXmin[2][kMaxBands];
       float msEnergy[2][2][kMaxBands];
       float msXr[2][2][576];
+      float peLrPart[2][2] = {};
+      float peMsPart[2][2] = {};
       for (int gr = 0; gr < f.granules; ++gr) {
         const BandLayout& L = layouts[gr];
         std::memcpy(msXr[gr], pending_[gr].xr, sizeof(msXr[gr]));
@@ -371,11 +374,16 @@ class CoreImpl final : public Core {
         for (int ch = 0; ch < 2; ++ch) BandEnergies(L, msXr[gr][ch], msEnergy[gr][ch]);
         for (int b = 0; b < L.count; ++b) msXmin[gr][b] = std::min(xmin[gr][0][b], xmin[gr][1][b]);
         for (int ch = 0; ch < 2; ++ch) {
-          peLr += PerceptualEntropy(L, energy[gr][ch], xmin[gr][ch]);
-          peMs += PerceptualEntropy(L, msEnergy[gr][ch], msXmin[gr]);
+          peLrPart[gr][ch] = PerceptualEntropy(L, energy[gr][ch], xmin[gr][ch]);
+          peMsPart[gr][ch] = PerceptualEntropy(L, msEnergy[gr][ch], msXmin[gr]);
+          peLr += peLrPart[gr][ch];
+          peMs += peMsPart[gr][ch];
         }
       }
+      std::memcpy(pe, peLrPart, sizeof(pe));
+      peKnown = true;
       if (peMs < peLr) {
+        std::memcpy(pe, peMsPart, sizeof(pe));
         modeExtension = 2;
         for (int gr = 0; gr < f.granules; ++gr) {
           std::memcpy(pending_[gr].xr, msXr[gr], sizeof(msXr[gr]));
@@ -388,7 +396,7 @@ class CoreImpl final : public Core {
     }
     for (int gr = 0; gr < f.granules; ++gr) {
       for (int ch = 0; ch < channels_; ++ch) {
-        pe[gr][ch] = PerceptualEntropy(layouts[gr], energy[gr][ch], xmin[gr][ch]);
+        if (!peKnown) pe[gr][ch] = PerceptualEntropy(layouts[gr], energy[gr][ch], xmin[gr][ch]);
         quant_[gr][ch]->Load(pending_[gr].xr[ch], pending_[gr].blockType, xmin[gr][ch]);
       }
     }
