@@ -63,14 +63,6 @@ const PackedLengths& Packed() {
   return packed;
 }
 
-// The table index of a value in the escape tables (15 stands for 15 and
-// above, followed by linbits); counts the escapes.
-inline int EscapeClamped(int value, int* escapes) {
-  if (value < 15) return value;
-  ++*escapes;
-  return 15;
-}
-
 // Sums the packed code and sign lengths of group g (no escapes: every value
 // of [begin, end) is below the group's dimension) over the pairs.
 uint64_t GroupBits(const int* ix, int begin, int end, int g) {
@@ -185,7 +177,6 @@ class BandTableBits {
   // Tables that can code each band's values without escapes, and the two
   // escape code families (table 16's and table 24's lengths).
   static constexpr int kPlain[13] = {1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15};
-  static constexpr int kPlainMax[13] = {1, 2, 2, 3, 3, 5, 5, 5, 7, 7, 7, 15, 15};
   // Position of a plain table in kPlain (0 for the tables not there).
   static constexpr int kSlot[16] = {0, 0, 1, 2, 0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0, 12};
 
