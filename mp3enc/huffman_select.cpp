@@ -306,17 +306,22 @@ void Partition(const int* ix, const BandMaxima* bands, int* bigOut, int* endOut)
   *endOut = end;
 }
 
-// The plan with the split that follows the number of bands covered (fixed
-// regions for switched blocks). Once the bits exceed limit the count stops
-// and returns what it has (more than limit); the plan is then incomplete.
-int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, HuffmanPlan* p,
-                   const BandMaxima* maxima = nullptr) {
-  int big;
+// Starts a plan: the big_values / count1 partition into p and big; returns
+// the count1 bits.
+int StartPlan(const int* ix, const BandMaxima* bands, HuffmanPlan* p, int* big) {
   int end;
-  Partition(ix, maxima, &big, &end);
+  Partition(ix, bands, big, &end);
   p->count1End = end;
-  p->bigValues = big / 2;
-  int bits = Count1Bits(ix, big, end, &p->count1Table);
+  p->bigValues = *big / 2;
+  return Count1Bits(ix, *big, end, &p->count1Table);
+}
+
+// Completes a started plan (bits so far) with the split that follows the
+// number of bands covered (fixed regions for switched blocks). Once the bits
+// exceed limit the count stops and returns what it has (more than limit);
+// the plan is then incomplete.
+int FinishFixedSplit(const int* ix, const RegionLayout& layout, int big, int bits, int limit,
+                     HuffmanPlan* p, const BandMaxima* maxima = nullptr) {
   if (bits > limit) return bits;
   if (layout.switched) {
     p->region1Start = std::min(layout.fixedRegion1Start, big);
@@ -349,23 +354,21 @@ int PlanFixedSplit(const int* ix, const RegionLayout& layout, int limit, Huffman
 int HuffmanCoder::Count(const int* ix, const RegionLayout& layout, int limit,
                         const BandMaxima* bands) const {
   HuffmanPlan p;
-  return PlanFixedSplit(ix, layout, limit, &p, bands);
+  int big;
+  const int bits = StartPlan(ix, bands, &p, &big);
+  return FinishFixedSplit(ix, layout, big, bits, limit, &p, bands);
 }
 
 int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearch,
                        HuffmanPlan* plan) const {
   HuffmanPlan p;
   int big;
-  int end;
-  Partition(ix, nullptr, &big, &end);
+  const int count1Bits = StartPlan(ix, nullptr, &p, &big);
   if (layout.switched || !fullSearch || big == 0) {
-    p.bits = PlanFixedSplit(ix, layout, INT_MAX, &p);
+    p.bits = FinishFixedSplit(ix, layout, big, count1Bits, INT_MAX, &p);
     *plan = p;
     return p.bits;
   }
-  p.count1End = end;
-  p.bigValues = big / 2;
-  int bits = Count1Bits(ix, big, end, &p.count1Table);
   const short* edge = layout.longEdge;
   // Every split: region0 ends at band r0 + 1, region1 at r0 + r1 + 2.
   const BandTableBits bandBits(ix, edge, big);
@@ -399,10 +402,9 @@ int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearc
       }
     }
   }
-  bits += best;
-  p.bits = bits;
+  p.bits = count1Bits + best;
   *plan = p;
-  return bits;
+  return p.bits;
 }
 
 int HuffmanCoder::PlanCovering(const int* ix, const RegionLayout& layout,
