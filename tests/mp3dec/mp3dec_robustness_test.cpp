@@ -67,21 +67,6 @@ TEST(Mp3DecRobustness, RefusedAndNonStandardStreams) {
   }
 }
 
-// Frame starts of a constant-rate MPEG-1 Layer III stream without CRC.
-std::vector<size_t> FrameStarts(const std::vector<uint8_t>& s) {
-  static const int kRates[3] = {44100, 48000, 32000};
-  static const int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-  std::vector<size_t> starts;
-  size_t at = 0;
-  while (at + 4 <= s.size() && s[at] == 0xFF && (s[at + 1] & 0xE0) == 0xE0) {
-    starts.push_back(at);
-    const int bitrate = kKbps[s[at + 2] >> 4] * 1000;
-    const int rate = kRates[(s[at + 2] >> 2) & 3];
-    at += static_cast<size_t>(144 * bitrate / rate + ((s[at + 2] >> 1) & 1));
-  }
-  return starts;
-}
-
 // Writes n bits of value at bit offset bit of the frame at start.
 void SetBits(std::vector<uint8_t>& s, size_t start, size_t bit, int n, uint32_t value) {
   for (int i = 0; i < n; ++i) {
@@ -97,7 +82,7 @@ void SetBits(std::vector<uint8_t>& s, size_t start, size_t bit, int n, uint32_t 
 TEST(Mp3DecRobustness, DamagedSideInformation) {
   const auto stream = ReadFileBytes(VectorPath("l3-si") + ".bit");
   ASSERT_FALSE(stream.empty());
-  const auto starts = FrameStarts(stream);
+  const auto starts = ParseMp3Stream(stream).starts;
   ASSERT_GT(starts.size(), 40u);
   const auto plain = DecodeStream(stream);
   ASSERT_EQ(plain.initResult, 0);
