@@ -131,12 +131,16 @@ void Mp3ToWave::Run(ConversionJob& job) {
     return;
   }
   const AudioRange range = FindAudio(input.get());
+  // The buffer is ours: the C library ignores a size given without one and
+  // would write in pieces of the file system's block size. Declared before
+  // the file so that it outlives the final flush.
+  std::vector<char> outputBuffer(kOutputBufferBytes);
   StdioFile output(OutputPath(), "wb");
   if (output.get() == nullptr) {
     failed_ = 1;
     return;
   }
-  std::setvbuf(output.get(), nullptr, _IOFBF, kOutputBufferBytes);
+  std::setvbuf(output.get(), outputBuffer.data(), _IOFBF, outputBuffer.size());
   ReleaseDecoder();
   if (Mp3sDecOpen(&decoder_, 0) != kMp3sDecSuccess) {
     failed_ = 1;

@@ -12,7 +12,8 @@
 // frames and the count of frames in which a band of the group lies 1.5 dB
 // above its mask (what RelDistFramesB counts), ours and LAME's; --frames adds
 // one line per frame with the loudest band of each. SETTING is one of the
-// benchmark's or the test's settings (cbr128, mono64, vbr2-V2, ...).
+// benchmark's or the test's settings (cbr128, mono64, ...) or a level with
+// the LAME -V to set it against (vbr2-V2, vbr3-V3, ...).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -108,18 +109,6 @@ std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) 
 
 double Db(double x) { return 10.0 * std::log10(std::max(x, 1e-30)); }
 
-bool FindSetting(const std::string& name, Setting& out) {
-    for (const std::vector<Setting>& list : {TestSettings(), BenchSettings()}) {
-        for (const Setting& s : list) {
-            if (s.name == name) {
-                out = s;
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,7 +126,7 @@ int main(int argc, char** argv) {
         }
     }
     Setting setting;
-    if (positional.size() != 2 || !FindSetting(positional[1], setting)) {
+    if (positional.size() != 2 || !FindSetting(positional[1], setting) || setting.lameArgs.empty()) {
         std::fprintf(stderr, "usage: nmr_map ITEM SETTING [--group N] [--frames]\n");
         return 2;
     }

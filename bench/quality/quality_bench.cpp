@@ -1,21 +1,32 @@
 // The rate-quality benchmark: every item of the quality set at every
-// benchmark setting (constant 32..320 kbps stereo, the five variable levels
-// against the LAME -V of similar average rate, 64 and 48 kbps mono), graded
-// with the PEAQ model against LAME on the same input. Prints the table
-// (item x setting: our ODG, LAME's, the difference, both bit rates) and the
-// means per setting, writes them as TSV files and draws mean ODG against
-// mean bit rate with gnuplot.
+// benchmark setting (constant 32..320 kbps stereo, the five variable levels,
+// 64 and 48 kbps mono), graded with the PEAQ model against LAME on the same
+// input. Prints the table (item x setting: our ODG, LAME's, the difference,
+// both bit rates) and the means per setting, writes them as TSV files and
+// draws mean ODG against mean bit rate with gnuplot.
+//
+// Each level is measured against the LAME -V setting whose mean bit rate on
+// the whole quality set is nearest its own: both encoders' rates are
+// measured first (LAME at -V 0 .. -V 9), printed and written to
+// vbr-pairing.tsv, and the level's setting is named after its pair
+// ("vbr3-V3": our level 3 against -V 3).
 //
 //   quality_bench [--out DIR] [--jobs N] [--settings a,b,...] [--items a,b,...]
 //                 [--test-settings [--print-floors]] [--shared DIR]
 //   quality_bench --write-items DIR   (writes the items as 16-bit WAVE files and stops)
 //
+// --settings takes the setting names: "cbr128", "mono64", "vbr3" (level 3
+// against the -V of the nearest rate) or "vbr3-V2" (level 3 against -V 2,
+// no pairing). --items limits the graded items; the pairing always uses the
+// whole set.
+//
 // With --test-settings --print-floors it also prints the regression test's
 // floor and known-gap tables (tests/quality/quality_test.cpp) for the values
-// just measured: floors 0.1 below our ODG, gaps 0.1 beyond today's.
+// just measured: floors 0.1 below our ODG, gaps 0.1 beyond today's. The test
+// settings have fixed pairs (level 2 against -V 2).
 //
-// DIR (default .) receives quality.tsv, quality-means.tsv, rate-quality.gp
-// and rate-quality.png. Takes about 10 minutes on one core.
+// DIR (default .) receives quality.tsv, quality-means.tsv, vbr-pairing.tsv,
+// rate-quality.gp and rate-quality.png. Takes about 10 minutes on one core.
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -118,6 +129,121 @@ void PrintFloors(const std::vector<Measurement>& rows) {
 }
 
 bool IsVbr(const std::string& setting) { return setting.rfind("vbr", 0) == 0; }
+
+// Runs task(k, harness, error) for k = 0 .. count-1 on `jobs` threads, each
+// with its own harness; false after the first failure (reported).
+template <typename Task>
+bool ParallelFor(std::size_t count, unsigned jobs, const char* what, Task task) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex printLock;
+    auto worker = [&] {
+        QualityHarness harness;
+        for (std::size_t k; !failed && (k = next++) < count;) {
+            std::string e;
+            if (!task(k, harness, e)) {
+                std::lock_guard lock(printLock);
+                std::fprintf(stderr, "\nquality_bench: %s\n", e.c_str());
+                failed = true;
+                return;
+            }
+            std::lock_guard lock(printLock);
+            std::fprintf(stderr, "\r%zu/%zu %s", k + 1, count, what);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned j = 0; j < jobs; ++j) threads.emplace_back(worker);
+    for (std::thread& t : threads) t.join();
+    std::fprintf(stderr, "\n");
+    return !failed;
+}
+
+// Mean bit rates on the whole set: our levels and LAME -V 0 .. 9.
+struct Pairing {
+    std::vector<int> levels;          // our levels measured
+    std::vector<double> oursKbps;     // per level
+    double lameKbps[kLameVbrSettings] = {};
+};
+
+bool MeasureRates(const std::vector<Item>& items, const std::vector<int>& levels, unsigned jobs, Pairing& p) {
+    p.levels = levels;
+    p.oursKbps.assign(levels.size(), 0.0);
+    const std::size_t tasks = (levels.size() + kLameVbrSettings) * items.size();
+    std::vector<double> kbps(tasks, 0.0);
+    const bool ok = ParallelFor(tasks, jobs, "rates measured", [&](std::size_t k, QualityHarness& h, std::string& e) {
+        const Item& item = items[k % items.size()];
+        const std::size_t which = k / items.size();
+        if (which < levels.size()) {
+            Setting s;
+            s.name = "vbr" + std::to_string(levels[which]);
+            s.level = levels[which];
+            return QualityHarness::OursKbps(item, s, kbps[k], e);
+        }
+        const int v = static_cast<int>(which - levels.size());
+        return h.LameKbps(item, {"-V", std::to_string(v)}, kbps[k], e);
+    });
+    if (!ok) return false;
+    for (std::size_t k = 0; k < tasks; ++k) {
+        const std::size_t which = k / items.size();
+        const double share = kbps[k] / static_cast<double>(items.size());
+        if (which < levels.size()) {
+            p.oursKbps[which] += share;
+        } else {
+            p.lameKbps[which - levels.size()] += share;
+        }
+    }
+    return true;
+}
+
+std::string FormatPairing(const Pairing& p, std::size_t itemCount) {
+    std::string out;
+    char line[160];
+    std::snprintf(line, sizeof line, "\nMean bit rates on the %zu items (kbit/s)\nLAME:", itemCount);
+    out += line;
+    for (int v = 0; v < kLameVbrSettings; ++v) {
+        std::snprintf(line, sizeof line, "  -V %d %.1f", v, p.lameKbps[v]);
+        out += line;
+    }
+    out += "\nlevel  ours    paired with  LAME\n";
+    for (std::size_t i = 0; i < p.levels.size(); ++i) {
+        const int v = NearestLameV(p.oursKbps[i], p.lameKbps);
+        std::snprintf(line, sizeof line, "%5d  %6.1f  -V %d         %6.1f\n", p.levels[i], p.oursKbps[i], v,
+                      p.lameKbps[v]);
+        out += line;
+    }
+    return out;
+}
+
+bool WritePairing(const std::string& dir, const Pairing& p) {
+    std::ofstream t(dir + "/vbr-pairing.tsv");
+    t << "level\tours_kbps\tlame_v\tlame_kbps\n";
+    for (std::size_t i = 0; i < p.levels.size(); ++i) {
+        const int v = NearestLameV(p.oursKbps[i], p.lameKbps);
+        t << p.levels[i] << '\t' << p.oursKbps[i] << '\t' << v << '\t' << p.lameKbps[v] << '\n';
+    }
+    t << "\n-V\tlame_kbps\n";
+    for (int v = 0; v < kLameVbrSettings; ++v) t << v << '\t' << p.lameKbps[v] << '\n';
+    return static_cast<bool>(t);
+}
+
+// Applies --settings to the setting list: the settings named, in the list's
+// order; "vbrN" (paired later by rate) or "vbrN-VM" (paired with -V M) for a
+// level.
+bool SelectSettings(std::vector<Setting>& settings, const std::vector<std::string>& wanted) {
+    if (wanted.empty()) return true;
+    std::vector<Setting> out;
+    for (const std::string& w : wanted) {
+        Setting s;
+        if (!FindSetting(w, s)) {
+            std::fprintf(stderr, "quality_bench: no setting %s\n", w.c_str());
+            return false;
+        }
+        out.push_back(s);
+    }
+    settings = out;
+    return true;
+}
+
 bool IsCbrStereo(const std::string& setting) { return setting.rfind("cbr", 0) == 0; }
 
 bool WriteTsv(const std::string& dir, const std::vector<Measurement>& rows, const std::vector<SettingMeans>& means) {
@@ -171,7 +297,7 @@ bool DrawPicture(const std::string& dir, const std::vector<SettingMeans>& means,
           << "plot '" << data << "' index 0 using 1:2 with linespoints lw 2 pt 7 lc rgb '#c0392b' title 'Kestrune CBR', \\\n"
           << "     '" << data << "' index 0 using 3:4 with linespoints lw 2 pt 5 lc rgb '#2c3e50' title 'LAME 3.100 CBR', \\\n"
           << "     '" << data << "' index 1 using 1:2 with points ps 2 pt 9 lc rgb '#e67e22' title 'Kestrune VBR levels L1..L5', \\\n"
-          << "     '" << data << "' index 1 using 3:4 with points ps 2 pt 11 lc rgb '#2980b9' title 'LAME -V 2..6', \\\n"
+          << "     '" << data << "' index 1 using 3:4 with points ps 2 pt 11 lc rgb '#2980b9' title 'LAME -V, paired by rate', \\\n"
           << "     '" << data << "' index 1 using 1:2:(stringcolumn(5)) with labels offset 0,-1.2 font ',9' notitle, \\\n"
           << "     '" << data << "' index 1 using 3:4:(stringcolumn(6)) with labels offset 0,1.2 font ',9' notitle\n";
     }
@@ -195,6 +321,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quality_bench: %s\n", error.c_str());
         return 1;
     }
+    const std::vector<Item> allItems = items;
     if (!o.items.empty()) std::erase_if(items, [&](const Item& i) { return !Contains(o.items, i.name); });
     if (!o.writeItems.empty()) {
         for (const Item& item : items) {
@@ -208,46 +335,48 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::vector<Setting> settings = o.testSettings ? TestSettings() : BenchSettings();
-    if (!o.settings.empty()) std::erase_if(settings, [&](const Setting& s) { return !Contains(o.settings, s.name); });
+    if (!SelectSettings(settings, o.settings)) return 2;
     if (items.empty() || settings.empty()) {
         std::fprintf(stderr, "quality_bench: no item or no setting selected\n");
         return 2;
     }
 
+    // Levels without a pair get the -V of the nearest mean rate on the whole set.
+    std::vector<int> unpaired;
+    for (const Setting& s : settings) {
+        if (s.level > 0 && s.lameArgs.empty()) unpaired.push_back(s.level);
+    }
+    Pairing pairing;
+    if (!unpaired.empty()) {
+        if (!MeasureRates(allItems, unpaired, o.jobs, pairing)) return 1;
+        for (Setting& s : settings) {
+            for (std::size_t i = 0; i < pairing.levels.size(); ++i) {
+                if (s.level == pairing.levels[i] && s.lameArgs.empty()) {
+                    PairLevel(s, NearestLameV(pairing.oursKbps[i], pairing.lameKbps));
+                }
+            }
+        }
+        std::printf("%s\n", FormatPairing(pairing, allItems.size()).c_str());
+    }
+
     // Setting-major order, so that a table reads one setting at a time.
     std::vector<Measurement> rows(items.size() * settings.size());
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::mutex printLock;
     const auto start = std::chrono::steady_clock::now();
-    auto worker = [&] {
-        QualityHarness harness;
-        for (std::size_t k; !failed && (k = next++) < rows.size();) {
-            const Setting& s = settings[k / items.size()];
-            const Item& item = items[k % items.size()];
-            std::string e;
-            if (!harness.Measure(item, s, rows[k], e)) {
-                std::lock_guard lock(printLock);
-                std::fprintf(stderr, "quality_bench: %s at %s: %s\n", item.name.c_str(), s.name.c_str(), e.c_str());
-                failed = true;
-                return;
-            }
-            std::lock_guard lock(printLock);
-            std::fprintf(stderr, "\r%zu/%zu measured", k + 1, rows.size());
-        }
-    };
-    std::vector<std::thread> threads;
-    for (unsigned j = 0; j < o.jobs; ++j) threads.emplace_back(worker);
-    for (std::thread& t : threads) t.join();
-    std::fprintf(stderr, "\n");
-    if (failed) return 1;
+    const bool ok = ParallelFor(rows.size(), o.jobs, "measured", [&](std::size_t k, QualityHarness& h, std::string& e) {
+        const Setting& s = settings[k / items.size()];
+        const Item& item = items[k % items.size()];
+        if (h.Measure(item, s, rows[k], e)) return true;
+        e = item.name + " at " + s.name + ": " + e;
+        return false;
+    });
+    if (!ok) return 1;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     const std::vector<SettingMeans> means = Summarise(rows);
     std::printf("%s\n%s", FormatTable(rows).c_str(), FormatMeans(means).c_str());
     std::printf("\n%zu measurements in %.0f s\n", rows.size(), seconds);
     if (o.printFloors) PrintFloors(rows);
-    if (!WriteTsv(o.out, rows, means)) {
+    if (!WriteTsv(o.out, rows, means) || (!unpaired.empty() && !WritePairing(o.out, pairing))) {
         std::fprintf(stderr, "quality_bench: cannot write the TSV files in %s\n", o.out.c_str());
         return 1;
     }
@@ -255,7 +384,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quality_bench: gnuplot failed (install gnuplot-nox)\n");
         return 1;
     }
-    std::printf("wrote %s/quality.tsv, %s/quality-means.tsv and %s/rate-quality.png\n", o.out.c_str(),
-                o.out.c_str(), o.out.c_str());
+    std::printf("wrote %s/quality.tsv, %s/quality-means.tsv%s and %s/rate-quality.png\n", o.out.c_str(),
+                o.out.c_str(), unpaired.empty() ? "" : (", " + o.out + "/vbr-pairing.tsv").c_str(), o.out.c_str());
     return 0;
 }

@@ -57,14 +57,44 @@ std::vector<Setting> BenchSettings() {
     for (int kbps : {32, 48, 64, 96, 128, 160, 192, 256, 320}) {
         settings.push_back(Make("cbr" + std::to_string(kbps), kbps, 0, false, {"-b", std::to_string(kbps)}));
     }
-    // Each level against the -V setting of a similar average rate on music.
-    for (int level = 1; level <= 5; ++level) {
-        const std::string v = std::to_string(level + 1);
-        settings.push_back(Make("vbr" + std::to_string(level) + "-V" + v, 0, level, false, {"-V", v}));
-    }
+    for (int level = 1; level <= 5; ++level) settings.push_back(Make("vbr" + std::to_string(level), 0, level, false, {}));
     settings.push_back(Make("mono64", 64, 0, true, {"-b", "64"}));
     settings.push_back(Make("mono48", 48, 0, true, {"-b", "48"}));
     return settings;
+}
+
+void PairLevel(Setting& level, int lameV) {
+    level.name = "vbr" + std::to_string(level.level) + "-V" + std::to_string(lameV);
+    level.lameArgs = {"-V", std::to_string(lameV)};
+}
+
+int NearestLameV(double oursKbps, const double (&lameKbps)[kLameVbrSettings]) {
+    int best = 0;
+    for (int v = 1; v < kLameVbrSettings; ++v) {
+        const double d = std::abs(lameKbps[v] - oursKbps);
+        const double bestD = std::abs(lameKbps[best] - oursKbps);
+        if (d < bestD || (d == bestD && lameKbps[v] < lameKbps[best])) best = v;
+    }
+    return best;
+}
+
+bool FindSetting(const std::string& name, Setting& out) {
+    for (const std::vector<Setting>& list : {TestSettings(), BenchSettings()}) {
+        for (const Setting& s : list) {
+            if (s.name == name) {
+                out = s;
+                return true;
+            }
+        }
+    }
+    // "vbrN-VM": one digit each.
+    if (name.size() == 7 && name.rfind("vbr", 0) == 0 && name.compare(4, 2, "-V") == 0 && name[3] >= '1' &&
+        name[3] <= '5' && name[6] >= '0' && name[6] <= '9') {
+        out = Make("vbr" + name.substr(3, 1), 0, name[3] - '0', false, {});
+        PairLevel(out, name[6] - '0');
+        return true;
+    }
+    return false;
 }
 
 QualityHarness::QualityHarness() {
@@ -208,6 +238,37 @@ bool QualityHarness::Grade(const Item& reference, const std::string& mp3, Encode
         error = std::string("PEAQ: ") + e.what();
         return false;
     }
+    return true;
+}
+
+bool QualityHarness::LameKbps(const Item& item, const std::vector<std::string>& lameArgs, double& kbps,
+                              std::string& error) {
+    const std::string wav = Path("rate.wav");
+    const std::string mp3 = Path("rate.mp3");
+    if (!WriteWave16(wav, item)) {
+        error = "cannot write " + wav;
+        return false;
+    }
+    std::vector<std::string> lame = {"lame", "--quiet", "-t"};
+    lame.insert(lame.end(), lameArgs.begin(), lameArgs.end());
+    lame.push_back(wav);
+    lame.push_back(mp3);
+    if (!Run(lame, error)) return false;
+    std::error_code ec;
+    const auto bytes = fs::file_size(mp3, ec);
+    if (ec) {
+        error = "no " + mp3;
+        return false;
+    }
+    kbps = static_cast<double>(bytes) * 8.0 / item.Seconds() / 1000.0;
+    return true;
+}
+
+bool QualityHarness::OursKbps(const Item& item, const Setting& setting, double& kbps, std::string& error) {
+    std::string stream;
+    EncoderResult result;
+    if (!EncodeWithOurs(item, setting, stream, result, error)) return false;
+    kbps = static_cast<double>(stream.size()) * 8.0 / item.Seconds() / 1000.0;
     return true;
 }
 

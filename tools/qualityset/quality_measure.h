@@ -50,8 +50,21 @@ inline constexpr long kLameEncoderDelay = 576;
 // The three settings that the regression test checks.
 std::vector<Setting> TestSettings();
 // The benchmark's settings: constant rates 32..320 kbps stereo, the five
-// levels each against the LAME -V of similar average rate, 64 and 48 kbps mono.
+// levels, 64 and 48 kbps mono. The levels come unpaired (named "vbrN", no
+// LAME options): PairLevel gives each the -V setting it is measured against.
 std::vector<Setting> BenchSettings();
+
+// LAME's variable-bit-rate settings -V 0 .. -V 9.
+inline constexpr int kLameVbrSettings = 10;
+// Pairs a level setting with LAME -V lameV: names it "vbrN-VM" and sets the
+// LAME options.
+void PairLevel(Setting& level, int lameV);
+// The -V setting whose mean rate is nearest ours (a tie goes to the lower
+// rate, the harder comparison for us); lameKbps[v] is the mean of -V v.
+int NearestLameV(double oursKbps, const double (&lameKbps)[kLameVbrSettings]);
+// A setting of the test or the benchmark by name; a level also as "vbrN-VM"
+// (level N against -V M). "vbrN" gives the unpaired level (no LAME options).
+bool FindSetting(const std::string& name, Setting& out);
 
 // Our encoder on the item at the setting, through its C interface, fed in
 // blocks exactly as the WAVE-to-MP3 conversion feeds it: the stream the
@@ -71,6 +84,10 @@ public:
     // item is the stereo item; a mono setting downmixes it. False with a
     // message when a tool fails or the alignment finds no match.
     bool Measure(const Item& item, const Setting& setting, Measurement& out, std::string& error);
+    // Bit rates only (file size over duration, kbit/s): LAME with the given
+    // options on the item, and our encoder at the setting.
+    bool LameKbps(const Item& item, const std::vector<std::string>& lameArgs, double& kbps, std::string& error);
+    static bool OursKbps(const Item& item, const Setting& setting, double& kbps, std::string& error);
 
 private:
     bool EncodeOurs(const Item& input, const Setting& setting, const std::string& mp3, EncoderResult& result,
