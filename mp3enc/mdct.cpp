@@ -35,14 +35,14 @@ constexpr double kAliasC[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0
 Mdct::Mdct(const Kernels& kernels) : kernels_(kernels) {
   // The decoder's IMDCT carries no normalisation; 1/9 (long) and 1/3 (short)
   // make the overlap-added result equal the subband signal.
-  std::memset(longMatrix_, 0, sizeof(longMatrix_));
   for (int type = 0; type < 4; ++type) {
-    if (type == kShortBlock) continue;
-    for (int i = 0; i < 36; ++i) {
-      for (int k = 0; k < 18; ++k) {
-        longMatrix_[type][i * 24 + k] = static_cast<float>(
-            LongWindow(type, i) * std::cos(M_PI / 72.0 * (2 * i + 19) * (2 * k + 1)) / 9.0);
-      }
+    for (int i = 0; i < 36; ++i) longWindow_[type][i] = static_cast<float>(LongWindow(type, i));
+  }
+  std::memset(dct4Matrix_, 0, sizeof(dct4Matrix_));
+  for (int n = 0; n < 18; ++n) {
+    for (int k = 0; k < 18; ++k) {
+      dct4Matrix_[n * 24 + k] =
+          static_cast<float>(std::cos(M_PI / 72.0 * (2 * n + 1) * (2 * k + 1)) / 9.0);
     }
   }
   std::memset(shortMatrix_, 0, sizeof(shortMatrix_));
@@ -63,6 +63,7 @@ Mdct::Mdct(const Kernels& kernels) : kernels_(kernels) {
 void Mdct::Transform(const float prev[18][32], const float cur[18][32], int blockType,
                      float xr[576]) const {
   float z[36];
+  float u[18];
   float out[24];
   for (int sb = 0; sb < 32; ++sb) {
     // Frequency inversion: odd subbands have every odd time sample negated.
@@ -78,7 +79,13 @@ void Mdct::Transform(const float prev[18][32], const float cur[18][32], int bloc
         for (int k = 0; k < 6; ++k) xr[192 * w + 6 * sb + k] = out[k];
       }
     } else {
-      kernels_.matrixVector(longMatrix_[blockType], z, 24, 36, out);
+      // The 36 windowed inputs fold into 18 for a DCT-IV: the MDCT's cosine
+      // cos(pi/72 (2i + 19)(2k + 1)) equals the DCT-IV's at n = i + 9 for
+      // i < 9 and minus it at n = 26 - i (9 <= i < 27) and n = i - 27.
+      const float* w = longWindow_[blockType];
+      for (int n = 0; n < 9; ++n) u[n] = -(w[27 + n] * z[27 + n]) - w[26 - n] * z[26 - n];
+      for (int n = 9; n < 18; ++n) u[n] = w[n - 9] * z[n - 9] - w[26 - n] * z[26 - n];
+      kernels_.matrixVector(dct4Matrix_, u, 24, 18, out);
       for (int k = 0; k < 18; ++k) xr[18 * sb + k] = out[k];
     }
   }

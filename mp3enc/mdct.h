@@ -18,7 +18,8 @@ class Mdct {
 
  private:
   const Kernels& kernels_;
-  float longMatrix_[4][36 * 24];  // per block type: windowed cosines, [i][k], k padded to 24
+  float longWindow_[4][36];       // per block type (the short type's row unused)
+  float dct4Matrix_[18 * 24];     // the 18-point DCT-IV with the 1/9, [n][k], k padded to 24
   float shortMatrix_[12 * 8];     // windowed cosines, [i][k], k padded to 8
   float cs_[8];
   float ca_[8];

@@ -18,7 +18,7 @@ class PolyphaseAnalysis {
   static constexpr int kSpan = 480 + 576;
   float hist_[kSpan] = {};  // chronological: 480 previous samples then new
   float window_[512];       // C[i]
-  float matrix_[64 * 32];   // M[i][k] = cos((2i + 1)(k - 16) pi / 64), [k][i]
+  float matrix_[32 * 32];   // cos((2i + 1) n pi / 64) of the folded sums, [n][i]
 };
 
 }  // namespace mp3enc
