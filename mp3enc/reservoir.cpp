@@ -6,6 +6,14 @@
 #include <cstdlib>
 
 namespace mp3enc {
+namespace {
+
+// Share of a granule's mean bits set aside for the reservoir while it is
+// not nearly full (0.1 to 0.3 measured alike at 128 kbps; 0.2 best at the
+// low rates).
+constexpr double kBuildUpShare = 0.2;
+
+}  // namespace
 
 RateControl::RateControl(const FrameFormatter& formatter, int bitRate, int paddingBehaviour)
     : formatter_(formatter), bitRate_(bitRate), padding_(paddingBehaviour) {}
@@ -53,13 +61,24 @@ void RateControl::Commit(int frameBits) {
 
 void RateControl::GranuleTargets(int meanBits, int resvBits, int resvMax, const float* pe,
                                  int channels, int* targets) {
-  // Spend the reservoir when it is nearly full; otherwise lend a share of it
-  // to the channels whose perceptual entropy asks for more than the mean.
+  // Spend the reservoir when it is nearly full; otherwise set a share of the
+  // mean aside for it, and lend from it to the channels whose perceptual
+  // entropy asks for more than the mean. Steady granules code nearly as well
+  // on a little less than the mean, while attacks and dense spectra need
+  // much more: without the build-up the reservoir stays nearly empty at the
+  // moments it is wanted (measured on the quality set: +0.1 ODG at 128 kbps
+  // stereo, +0.27 at 48 kbps mono). The build-up shrinks with a reservoir
+  // that is small against the granule (the top rates, where the frame leaves
+  // little room) and stops short of the spending threshold.
   int tbits = meanBits;
   int forced = 0;
   if (resvBits > resvMax * 9 / 10) {
     forced = resvBits - resvMax * 9 / 10;
     tbits += forced;
+  } else {
+    const double scale = std::min(1.0, resvMax / (2.0 * std::max(1, meanBits)));
+    const int build = static_cast<int>(kBuildUpShare * meanBits * scale);
+    tbits -= std::min(build, resvMax * 9 / 10 - resvBits);
   }
   int extra = std::max(0, std::min(resvBits, resvMax * 6 / 10) - forced);
   int add[2] = {0, 0};
@@ -67,7 +86,7 @@ void RateControl::GranuleTargets(int meanBits, int resvBits, int resvMax, const 
   for (int ch = 0; ch < channels; ++ch) {
     targets[ch] = std::min(4095, tbits / channels);
     int a = static_cast<int>(pe[ch]) - targets[ch];
-    a = std::clamp(a, 0, meanBits * 3 / 4);
+    a = std::clamp(a, 0, meanBits);
     a = std::min(a, std::max(0, 4095 - targets[ch]));
     add[ch] = a;
     total += a;
