@@ -11,6 +11,7 @@ namespace mp3enc {
 namespace {
 
 constexpr int kStepOffset = 400;  // index of s = 0 in the step tables
+constexpr int kMinStepExp = -127;  // minus the largest exponent index decoders tabulate
 
 int BitsFor(int value) {
   int b = 0;
@@ -234,11 +235,14 @@ int Quantizer::ScalefactorBits(const State& s, int* compress) const {
 }
 
 int Quantizer::MinGlobalGain(const State& s) const {
+  // No band may overflow the largest Huffman value, and no coded band may
+  // need a requantisation exponent index 210 - step above 127: decoders
+  // that tabulate the 128 gains 2^(15 - i/4) silence such a band.
   int g = 0;
   for (int b = 0; b < layout_.count; ++b) {
     if (peak34_[b] <= 0.0f) continue;
     const int se0 = StepExp(s, b) - s.globalGain;
-    g = std::max(g, minStep_[b] - se0);
+    g = std::max({g, minStep_[b] - se0, kMinStepExp - se0});
   }
   return std::clamp(g, 0, 255);
 }
