@@ -78,6 +78,13 @@ constexpr double kVbrAthLowerPerQuality = 0.175;
 constexpr double kVbrUpperSlopeDb = 8.0;
 constexpr float kVbrNoiseCeiling = 0.05f;
 
+// A variable level codes a granule to a target this much below its own when
+// that costs less than the granule's budget (see EncodeFrame).
+constexpr float kVbrStrictDb = 16.0f;
+// A channel whose perceptual entropy is below this share of the other's
+// passes the floor it does not use on to the other.
+constexpr float kVbrQuietShare = 0.1f;
+
 PsyTuning VbrPsyTuning(int quality) {
   PsyTuning t;
   t.athLowerDb = kVbrAthLowerPerQuality * std::clamp(quality, 0, 100);
@@ -154,6 +161,7 @@ class CoreImpl final : public Core {
       vbr_ = std::make_unique<VbrRateControl>(settings_.vbrQuality, f.sampleRate, channels_,
                                               f.granules, f.overheadBits);
       vbrOffset_ = std::pow(10.0f, VbrRateControl::NoiseOffsetDb(settings_.vbrQuality) / 10.0f);
+      vbrStrictness_ = std::pow(10.0f, -kVbrStrictDb / 10.0f);
     }
     return true;
   }
@@ -439,25 +447,39 @@ class CoreImpl final : public Core {
     } else {
       // The frame may carry what the highest index holds, within the bank's
       // allowance. Each granule gets the budget its perceptual entropy
-      // against the level's noise target asks for; the outer loop then
-      // spreads the noise over the bands by that target. A granule with
-      // nothing above its allowed distortion is coded to the target alone.
+      // against the level's noise target asks for, at least the level's
+      // floor; the outer loop then spreads the noise over the bands by that
+      // target. A granule that meets a target kVbrStrictDb below the
+      // level's for fewer bits is coded to that target instead: the floor
+      // is there for the granules whose masking the model overestimates,
+      // and the rest (quiet passages, transients over silence, speech
+      // pauses) need not pay it. A granule with nothing above its allowed
+      // distortion is coded to the level's target alone.
+      //
+      // In a granule of one channel and a near-silent other (mid/side of a
+      // mono-in-stereo signal, one-sided panning) the quiet channel is coded
+      // first, and the floor it leaves unused goes to the other: the signal
+      // gets the granule's floor, as a stereo one would.
       const int maxFrame = formatter_.FrameBits(f.highestIndex);
       const int available =
           std::min(maxFrame - f.overheadBits, vbr_->FrameAllowance()) + 8 * fill;
       for (int gr = 0; gr < f.granules; ++gr) {
-        for (int ch = 0; ch < channels_; ++ch) {
-          const int remainingGc = (f.granules - gr) * channels_ - ch;
+        const bool quietFirst = channels_ == 2 && pe[gr][1] < pe[gr][0];
+        int inherited = 0;
+        for (int k = 0; k < channels_; ++k) {
+          const int ch = quietFirst ? 1 - k : k;
+          const int remainingGc = (f.granules - gr) * channels_ - k;
           const int share = (available - used) / std::max(1, remainingGc);
           const int cap = std::min(4095, std::max(share, (available - used) * 2 / 3));
           const int budget = std::max(
-              std::min({vbr_->GranuleBudget(pe[gr][ch]), cap, available - used}), 0);
-          if (pe[gr][ch] < 1.0f) {
-            quant_[gr][ch]->SearchForNoise(budget);
-          } else {
-            quant_[gr][ch]->SearchForBits(budget);
-          }
+              std::min({vbr_->GranuleBudget(pe[gr][ch], vbr_->FloorBits() + inherited), cap,
+                        available - used}),
+              0);
+          quant_[gr][ch]->SearchForNoise(budget, pe[gr][ch] < 1.0f ? 1.0f : vbrStrictness_);
           used += quant_[gr][ch]->Bits();
+          if (k == 0 && channels_ == 2 && pe[gr][ch] < kVbrQuietShare * pe[gr][1 - ch]) {
+            inherited = std::max(0, vbr_->FloorBits() - quant_[gr][ch]->Bits());
+          }
         }
       }
       const int need = used + f.overheadBits - 8 * fill;
@@ -560,6 +582,7 @@ class CoreImpl final : public Core {
   bool failed_ = false;
   std::unique_ptr<VbrRateControl> vbr_;
   float vbrOffset_ = 1.0f;
+  float vbrStrictness_ = 1.0f;  // kVbrStrictDb as a factor of the allowed distortion
   std::vector<uint8_t> output_;
 };
 

@@ -28,15 +28,6 @@ inline void SplitBin(const float* zre, const float* zim, int a, int b, float wr,
   *xiOut = ei + wr * oi + wi * orr;
 }
 
-inline void Butterfly(float* ar, float* ai, float* br, float* bi, float wr, float wi) {
-  const float tr = *br * wr - *bi * wi;
-  const float ti = *br * wi + *bi * wr;
-  *br = *ar - tr;
-  *bi = *ai - ti;
-  *ar += tr;
-  *ai += ti;
-}
-
 // One group of a butterfly stage: lines a[j] and b[j] = a[j + half] with
 // twiddle j, for j < half.
 void Butterflies(float* __restrict ar, float* __restrict ai, float* __restrict br,
@@ -58,7 +49,7 @@ void Butterflies(float* __restrict ar, float* __restrict ai, float* __restrict b
 
 PowerSpectrum::PowerSpectrum(int size)
     : size_(size), window_(size), stageCos_(size / 2), stageSin_(size / 2), splitCos_(size / 2 + 1),
-      splitSin_(size / 2 + 1), bitReverse_(size / 2), re_(size / 2), im_(size / 2) {
+      splitSin_(size / 2 + 1), bitReverse_(size / 8), re_(size / 2), im_(size / 2) {
   for (int i = 0; i < size; ++i) {
     window_[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * (i + 0.5) / size));
   }
@@ -79,7 +70,7 @@ PowerSpectrum::PowerSpectrum(int size)
   }
   int bits = 0;
   while ((1 << bits) < half) ++bits;
-  for (int i = 0; i < half; ++i) {
+  for (int i = 0; i < half / 4; ++i) {
     int r = 0;
     for (int b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
     bitReverse_[i] = r;
@@ -90,30 +81,42 @@ void PowerSpectrum::Transform(const float* in, float* power, float* re, float* i
   const int n = size_ / 2;  // complex points
   float* const zre = re_.data();
   float* const zim = im_.data();
-  for (int i = 0; i < n; ++i) {
+  // Windowing, the bit-reversed order and the first two butterfly stages
+  // (twiddles 1 and -i) in one pass: the points i, i + n/2, i + n/4 and
+  // i + 3n/4 land on the four lines from r = bitreverse(i), a multiple of 4.
+  const float* const w = window_.data();
+  const int quarter = n / 4;
+  for (int i = 0; i < quarter; ++i) {
     const int r = bitReverse_[i];
-    zre[r] = in[2 * i] * window_[2 * i];
-    zim[r] = in[2 * i + 1] * window_[2 * i + 1];
+    const int k0 = 2 * i;
+    const int k1 = 2 * (i + 2 * quarter);
+    const int k2 = 2 * (i + quarter);
+    const int k3 = 2 * (i + 3 * quarter);
+    const float ar = in[k0] * w[k0], ai = in[k0 + 1] * w[k0 + 1];
+    const float br = in[k1] * w[k1], bi = in[k1 + 1] * w[k1 + 1];
+    const float cr = in[k2] * w[k2], ci = in[k2 + 1] * w[k2 + 1];
+    const float dr = in[k3] * w[k3], di = in[k3 + 1] * w[k3 + 1];
+    const float sr = ar + br, si = ai + bi;  // line r after the first stage
+    const float tr = ar - br, ti = ai - bi;  // line r + 1
+    const float ur = cr + dr, ui = ci + di;  // line r + 2
+    const float vr = cr - dr, vi = ci - di;  // line r + 3, then times -i
+    zre[r] = sr + ur;
+    zim[r] = si + ui;
+    zre[r + 2] = sr - ur;
+    zim[r + 2] = si - ui;
+    zre[r + 1] = tr + vi;
+    zim[r + 1] = ti - vr;
+    zre[r + 3] = tr - vi;
+    zim[r + 3] = ti + vr;
   }
-  // Butterflies; within a group the upper and lower halves never overlap,
-  // so each group's loop runs over contiguous lines and twiddles.
-  const float* twr = stageCos_.data();
-  const float* twi = stageSin_.data();
-  for (int len = 2; len <= n; len <<= 1) {
+  // The remaining stages; within a group the upper and lower halves never
+  // overlap, so each group's loop runs over contiguous lines and twiddles.
+  const float* twr = stageCos_.data() + 3;  // past the first two stages' 1 + 2
+  const float* twi = stageSin_.data() + 3;
+  for (int len = 8; len <= n; len <<= 1) {
     const int half = len >> 1;
-    if (half <= 2) {
-      // The first two stages: groups too short for a loop of their own.
-      for (int start = 0; start < n; start += len) {
-        for (int j = 0; j < half; ++j) {
-          Butterfly(zre + start + j, zim + start + j, zre + start + j + half,
-                    zim + start + j + half, twr[j], twi[j]);
-        }
-      }
-    } else {
-      for (int start = 0; start < n; start += len) {
-        Butterflies(zre + start, zim + start, zre + start + half, zim + start + half, twr, twi,
-                    half);
-      }
+    for (int start = 0; start < n; start += len) {
+      Butterflies(zre + start, zim + start, zre + start + half, zim + start + half, twr, twi, half);
     }
     twr += half;
     twi += half;

@@ -8,7 +8,7 @@ namespace mp3enc {
 
 class PowerSpectrum {
  public:
-  explicit PowerSpectrum(int size);  // size a power of two
+  explicit PowerSpectrum(int size);  // size a power of two, at least 8
   int Size() const { return size_; }
   // Hann-windowed transform of in[0..size): magnitude squared of bins
   // 0..size/2, and when re and im are given, the bins themselves.
@@ -23,7 +23,7 @@ class PowerSpectrum {
   std::vector<float> stageSin_;
   std::vector<float> splitCos_;  // twiddles that split the real spectrum out
   std::vector<float> splitSin_;
-  std::vector<int> bitReverse_;
+  std::vector<int> bitReverse_;  // of the first quarter of the complex points
   std::vector<float> re_;
   std::vector<float> im_;
 };

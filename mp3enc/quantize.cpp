@@ -471,7 +471,7 @@ void Quantizer::SearchForBits(int maxBits) {
   }
 }
 
-void Quantizer::SearchForNoise(int maxBits) {
+void Quantizer::SearchForNoise(int maxBits, float strictness) {
   if (silent_) {
     SearchForBits(maxBits);
     return;
@@ -484,7 +484,8 @@ void Quantizer::SearchForNoise(int maxBits) {
     const int n = layout_.end[b] - layout_.start[b];
     double energy = 0.0;
     for (int i = layout_.start[b]; i < layout_.end[b]; ++i) energy += xr_[i] * xr_[i];
-    if (peak34_[b] <= 0.0f || energy <= xmin_[b]) {
+    const float allowed = xmin_[b] * strictness;
+    if (peak34_[b] <= 0.0f || energy <= allowed) {
       bandStep[b] = 1000;  // the band may vanish at any step
       continue;
     }
@@ -501,7 +502,7 @@ void Quantizer::SearchForNoise(int maxBits) {
       kernels_.quantize(x34_ + layout_.start[b], istep, n, q);
       const float noise =
           kernels_.noise(xr_ + layout_.start[b], q, pow43_, stepPow_[se + kStepOffset], n);
-      if (noise <= xmin_[b]) break;
+      if (noise <= allowed) break;
     }
     bandStep[b] = se;
   }

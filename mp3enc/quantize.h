@@ -47,8 +47,9 @@ class Quantizer {
   // Outer loop within maxBits (part2_3 bits).
   void SearchForBits(int maxBits);
   // Variable-bit-rate search: the coarsest steps that keep every band's
-  // noise within its allowed distortion; then capped at maxBits.
-  void SearchForNoise(int maxBits);
+  // noise within its allowed distortion times strictness; when that takes
+  // more than maxBits, the outer loop within maxBits instead.
+  void SearchForNoise(int maxBits, float strictness = 1.0f);
   // Re-runs the inner loop with the current scale factors for a new budget
   // (used to spend bits the reservoir cannot keep).
   void Respend(int maxBits);

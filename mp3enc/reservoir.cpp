@@ -103,11 +103,26 @@ namespace {
 // the seconds of excess at that rate the bank may lend.
 constexpr double kVbrCeiling = 1.25;
 constexpr double kVbrBankSeconds = 1.0;
-// Floor of an audible granule's budget, as a share of its nominal bits: the
-// masking model is optimistic on tonal and speech granules (glockenspiel,
-// sustained tones), whose entropy then asks for too little. Granules with
-// nothing above their allowed distortion are not held to it.
-constexpr double kVbrFloor = 1.0;
+// Floor of an audible granule's budget, as a share of its nominal bits, at
+// qualities 40, 50, 60, 80 and 100 (interpolated in between): the masking
+// model is optimistic on tonal and speech granules (glockenspiel, sustained
+// tones), whose entropy then asks for too little. Granules with nothing
+// above their allowed distortion, or that meet a stricter target for fewer
+// bits, are not held to it. The factors place each level on the quality
+// set where it codes at least as well as LAME's -V setting of the nearest
+// average rate, without a higher rate, where it can; they stay below the
+// ceiling, which would otherwise starve sustained dense passages.
+constexpr double kVbrFloorAt[5] = {1.2, 1.15, 1.15, 1.1, 1.2};
+
+double FloorFactor(int quality) {
+  constexpr int kAt[5] = {40, 50, 60, 80, 100};
+  const int q = std::clamp(quality, 0, 100);
+  if (q <= kAt[0]) return kVbrFloorAt[0];
+  int i = 0;
+  while (kAt[i + 1] < q) ++i;
+  const double t = static_cast<double>(q - kAt[i]) / (kAt[i + 1] - kAt[i]);
+  return kVbrFloorAt[i] + t * (kVbrFloorAt[i + 1] - kVbrFloorAt[i]);
+}
 // Bits per bit of perceptual entropy at 80 kbit/s per channel: the entropy
 // counts only the lines above the allowed distortion; scale factors and
 // Huffman codes longer than the entropy bound cost the rest. Levels with a
@@ -151,7 +166,7 @@ VbrRateControl::VbrRateControl(int quality, int sampleRate, int channels, int gr
   bank_ = bankMax_;
   const double granuleBits =
       (nominalFrame - overheadBits) / (static_cast<double>(granules) * channels);
-  floorBits_ = static_cast<int>(std::max(0.0, kVbrFloor * granuleBits));
+  floorBits_ = static_cast<int>(std::max(0.0, FloorFactor(quality) * granuleBits));
   peScale_ = static_cast<float>(
       kVbrPeScale * std::pow(nominal / std::max(1, channels) / 80000.0, kVbrPeExponent));
 }
@@ -160,9 +175,9 @@ int VbrRateControl::FrameAllowance() const {
   return std::max(0, static_cast<int>(ceilingFrameBits_ + bank_) - overheadBits_);
 }
 
-int VbrRateControl::GranuleBudget(float pe) const {
+int VbrRateControl::GranuleBudget(float pe, int floorBits) const {
   const int demand = static_cast<int>(std::min(4095.0f, std::max(0.0f, pe) * peScale_));
-  return std::clamp(demand, floorBits_, 4095);
+  return std::clamp(demand, std::min(floorBits, 4095), 4095);
 }
 
 void VbrRateControl::Commit(int frameBits) {

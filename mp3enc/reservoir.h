@@ -49,9 +49,9 @@ class RateControl {
 // distortion of every band is lowered by NoiseOffsetDb(). The bits a granule
 // may spend follow its perceptual entropy measured against that target (the
 // estimate of what coding at the target costs), between a floor of the
-// granule's nominal share (audible granules only) that keeps very tonal
-// granules, whose masking the model overestimates, clear of audible noise,
-// and the largest part2_3_length. Over the stream, a bank of
+// granule's nominal share times a factor of the level (audible granules
+// only) that keeps very tonal granules, whose masking the model
+// overestimates, clear of audible noise, and the largest part2_3_length. Over the stream, a bank of
 // bits caps the average at the level's ceiling: noise-like material, whose
 // entropy stays high, is held there instead of running up to the highest
 // bit-rate index, while short demanding passages may borrow from the bank.
@@ -71,7 +71,9 @@ class VbrRateControl {
   // Main-data bits the whole frame may spend (the bank's allowance).
   int FrameAllowance() const;
   // Budget of one granule and channel from its perceptual entropy.
-  int GranuleBudget(float pe) const;
+  // Budget of one granule and channel from its perceptual entropy, at
+  // least floorBits.
+  int GranuleBudget(float pe, int floorBits) const;
   int FloorBits() const { return floorBits_; }
   // Records a frame as written.
   void Commit(int frameBits);

@@ -67,21 +67,6 @@ TEST(Mp3DecRobustness, RefusedAndNonStandardStreams) {
   }
 }
 
-// Frame starts of a constant-rate MPEG-1 Layer III stream without CRC.
-std::vector<size_t> FrameStarts(const std::vector<uint8_t>& s) {
-  static const int kRates[3] = {44100, 48000, 32000};
-  static const int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-  std::vector<size_t> starts;
-  size_t at = 0;
-  while (at + 4 <= s.size() && s[at] == 0xFF && (s[at + 1] & 0xE0) == 0xE0) {
-    starts.push_back(at);
-    const int bitrate = kKbps[s[at + 2] >> 4] * 1000;
-    const int rate = kRates[(s[at + 2] >> 2) & 3];
-    at += static_cast<size_t>(144 * bitrate / rate + ((s[at + 2] >> 1) & 1));
-  }
-  return starts;
-}
-
 // Writes n bits of value at bit offset bit of the frame at start.
 void SetBits(std::vector<uint8_t>& s, size_t start, size_t bit, int n, uint32_t value) {
   for (int i = 0; i < n; ++i) {
@@ -97,41 +82,43 @@ void SetBits(std::vector<uint8_t>& s, size_t start, size_t bit, int n, uint32_t 
 TEST(Mp3DecRobustness, DamagedSideInformation) {
   const auto stream = ReadFileBytes(VectorPath("l3-si") + ".bit");
   ASSERT_FALSE(stream.empty());
-  const auto starts = FrameStarts(stream);
+  const auto starts = ParseMp3Stream(stream).starts;
   ASSERT_GT(starts.size(), 40u);
   const auto plain = DecodeStream(stream);
   ASSERT_EQ(plain.initResult, 0);
 
-  // big_values above 288: the frame is marked damaged and not written.
-  auto big = stream;
-  SetBits(big, starts[20], 32 + 18 + 12, 9, 400);
-  auto run = DecodeStream(big);
-  EXPECT_EQ(run.concealedSideInfo, 1);
-  EXPECT_EQ(run.frames, plain.frames - 1);
-
-  // part2_3_length far past the frame: the Huffman data runs past the
-  // reservoir, the frame is concealed as damaged.
-  auto longPart = stream;
-  SetBits(longPart, starts[20], 32 + 18, 12, 4095);
-  run = DecodeStream(longPart);
-  EXPECT_EQ(run.concealedSideInfo, 1);
-  EXPECT_EQ(run.frames, plain.frames - 1);
-  // Frames before the damage are untouched.
-  EXPECT_TRUE(std::equal(run.pcm.begin(), run.pcm.begin() + 20 * 1152, plain.pcm.begin()));
-
-  // main_data_begin pointing before the stream: the first frame lacks its
-  // main data (concealed from an empty history: not written).
-  auto early = stream;
-  SetBits(early, starts[0], 32, 9, 300);
-  run = DecodeStream(early);
-  EXPECT_EQ(run.concealedNoMainData, 1);
-  EXPECT_EQ(run.frames, plain.frames - 1);
+  // One field damaged in one frame: that frame is concealed and not
+  // written, the frames before it are untouched.
+  struct Damage {
+    const char* field;
+    size_t frame, bit;
+    int bits;
+    uint32_t value;
+    int concealedSideInfo, concealedNoMainData;
+  };
+  const Damage damages[] = {
+      {"big_values above 288", 20, 32 + 18 + 12, 9, 400, 1, 0},
+      // The Huffman data runs past the reservoir.
+      {"part2_3_length far past the frame", 20, 32 + 18, 12, 4095, 1, 0},
+      // Concealed from an empty history.
+      {"main_data_begin before the stream", 0, 32, 9, 300, 0, 1},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.field);
+    auto damaged = stream;
+    SetBits(damaged, starts[d.frame], d.bit, d.bits, d.value);
+    const auto run = DecodeStream(damaged);
+    EXPECT_EQ(run.concealedSideInfo, d.concealedSideInfo);
+    EXPECT_EQ(run.concealedNoMainData, d.concealedNoMainData);
+    EXPECT_EQ(run.frames, plain.frames - 1);
+    EXPECT_TRUE(std::equal(run.pcm.begin(), run.pcm.begin() + 1152 * d.frame, plain.pcm.begin()));
+  }
 
   // A broken header in the middle: sync is lost and found again at the
   // next frame; the frames around it decode.
   auto header = stream;
   header[starts[30] + 1] = 0x00;
-  run = DecodeStream(header);
+  const auto run = DecodeStream(header);
   EXPECT_TRUE(run.finished);
   EXPECT_GE(run.frames, plain.frames - 3);
 

@@ -9,7 +9,6 @@
 #include <random>
 
 #include "mp3dec/conceal.h"
-#include "mp3dec/crc.h"
 #include "mp3dec/hybrid.h"
 #include "mp3dec/synthesis.h"
 #include "mp3dec/tables.h"
@@ -120,20 +119,6 @@ uint32_t SlowCrc(const uint8_t* bytes, size_t n, uint32_t poly, int width, uint3
     }
   }
   return crc;
-}
-
-TEST(Mp3DecStages, ChecksumsMatchBitwiseDefinition) {
-  const uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  // CRC-16 with polynomial 0x8005 and start 0xFFFF over "123456789".
-  EXPECT_EQ(mp3dec::Crc16Update(0xFFFF, text, 9), 0xAEE7);
-  std::mt19937 rng(3);
-  for (int trial = 0; trial < 50; ++trial) {
-    uint8_t data[40];
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    const size_t n = 1 + rng() % 40;
-    EXPECT_EQ(mp3dec::Crc16Update(0xFFFF, data, n), SlowCrc(data, n, 0x8005, 16, 0xFFFF));
-    EXPECT_EQ(mp3dec::Crc8(data, n), SlowCrc(data, n, 0x45, 8, 0xFF));
-  }
 }
 
 TEST(Mp3DecStages, NoiseGenerators) {

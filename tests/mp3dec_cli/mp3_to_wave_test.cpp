@@ -11,15 +11,11 @@
 
 #include "codecs/mp3_to_wave.h"
 #include "mp3dec_test_support.h"
-#include "tests/support/files.h"
-#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace mp3dec_test;
-using kestrune::testing::RunProgram;
-using kestrune::testing::TempDir;
 
 TEST(Mp3ToWave, FloatToPcm16RoundsTiesToEvenAndClamps) {
   const float in[] = {0.0f,           1.0f,           -1.0f,          0.5f / 32768,  1.5f / 32768,
@@ -54,7 +50,7 @@ std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, const std::vector<uin
 }
 
 size_t ConvertBytes(const TempDir& dir, const std::vector<uint8_t>& mp3, std::vector<uint8_t>* samples) {
-  kestrune::testing::WriteBytes(dir / "in.mp3", std::string(mp3.begin(), mp3.end()));
+  WriteBytes(dir / "in.mp3", std::string(mp3.begin(), mp3.end()));
   std::filesystem::remove(dir / "out.wav");
   RunProgram(KESTRUNE_BINARY, {"in.mp3", "out.wav"}, dir.str());
   size_t size = 0;

@@ -8,44 +8,23 @@
 #include <vector>
 
 #include "mp3dec_test_support.h"
-#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace mp3dec_test;
-using kestrune::testing::RunProgram;
-using kestrune::testing::TempDir;
 
 struct WaveResult {
   int exitCode = -1;
-  bool exists = false;
-  size_t fileSize = 0;
-  int channels = 0;
-  uint32_t sampleRate = 0;
-  uint32_t riffSize = 0;
-  uint32_t dataSize = 0;
+  PcmWave wave;  // ok when the program wrote a WAVE file
   std::vector<int16_t> samples;
 };
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
 WaveResult Convert(const TempDir& dir, const std::string& mp3Name) {
   WaveResult r;
-  const std::string wav = dir / (mp3Name + ".wav");
   r.exitCode = RunProgram(KESTRUNE_BINARY, {mp3Name, mp3Name + ".wav"}, dir.str()).exitCode;
-  r.exists = std::filesystem::exists(wav);
-  if (!r.exists) return r;
-  const auto bytes = ReadFileBytes(wav);
-  r.fileSize = bytes.size();
-  if (bytes.size() < 44) return r;
-  r.riffSize = Le32(bytes, 4);
-  r.channels = bytes[22] | bytes[23] << 8;
-  r.sampleRate = Le32(bytes, 24);
-  r.dataSize = Le32(bytes, 40);
-  for (size_t i = 44; i + 1 < bytes.size(); i += 2) r.samples.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
+  r.wave = ReadPcmWave(ReadBytes(dir / (mp3Name + ".wav")));
+  r.samples = r.wave.Samples();
   return r;
 }
 
@@ -62,9 +41,10 @@ TEST(Mp3DecCli, ComplianceStreamsThroughTheCommandLine) {
     const WaveResult w = Convert(dir, std::string(v.name) + ".mp3");
     const auto ref = ReadPcm16(base + ".pcm");
     ASSERT_EQ(w.exitCode, 0);
-    EXPECT_EQ(w.channels, v.channels);
-    EXPECT_EQ(w.dataSize, 2 * w.samples.size());
-    EXPECT_EQ(w.riffSize, w.dataSize + 36);
+    ASSERT_TRUE(w.wave.ok);
+    EXPECT_EQ(w.wave.channels, v.channels);
+    EXPECT_EQ(w.wave.dataSize, 2 * w.samples.size());
+    EXPECT_EQ(w.wave.riffSize, w.wave.dataSize + 36);
     ASSERT_EQ(w.samples.size(), ref.size() + static_cast<size_t>(v.framesBeyondReference * v.samplesPerFrame));
     const auto c = ComparePcm(w.samples, ref, ref.size());
     std::printf("%-22s %9.1f %8d %7zu\n", v.name, c.psnr, c.maxDiff, w.samples.size() / v.samplesPerFrame);
@@ -103,18 +83,13 @@ TEST(Mp3DecCli, LameStreamsMatchMpg123) {
   std::printf("%-18s %9s %8s %9s\n", "stream", "PSNR dB", "max diff", "samples");
   for (const LameCase& c : kLameCases) {
     SCOPED_TRACE(c.label);
-    const std::string wav = dir / (std::string(c.label) + "-in.wav");
     const std::string mp3 = std::string(c.label) + ".mp3";
-    WriteTestWave(wav, c.sampleRate, c.channels, 4.0);
-    // lame keeps the input's rate only when told to.
-    char resample[32];
-    std::snprintf(resample, sizeof resample, " --resample %g", c.sampleRate / 1000.0);
-    ASSERT_EQ(RunLame(std::string(c.options) + resample, wav, dir / mp3), 0);
+    ASSERT_TRUE(MakeLameFile(dir / mp3, c.options, c.sampleRate, c.channels, 4.0));
     const WaveResult w = Convert(dir, mp3);
-    const auto reference = DecodeWithMpg123(dir / mp3);
+    const auto reference = DecodeWithReferences(dir / mp3).mpg123;
     ASSERT_EQ(w.exitCode, 0);
     ASSERT_FALSE(reference.empty());
-    EXPECT_EQ(w.sampleRate, static_cast<uint32_t>(c.sampleRate));
+    EXPECT_EQ(w.wave.rate, static_cast<uint32_t>(c.sampleRate));
     ASSERT_EQ(w.samples.size(), reference.size());
     const auto cmp = ComparePcm(w.samples, reference, reference.size());
     std::printf("%-18s %9.1f %8d %9zu\n", c.label, cmp.psnr, cmp.maxDiff, w.samples.size());

@@ -11,6 +11,7 @@
 namespace {
 
 using coretest::Signal;
+using namespace kestrune::testing;
 
 Signal Make(int rate, int channels, double seconds, float (*f)(double t, int c, size_t i)) {
   Signal s;
@@ -47,8 +48,8 @@ TEST(Mp3EncCoreSignal, DelayIsWhereThePipelinePutsIt) {
     ASSERT_TRUE(coretest::Encode(settings, s, true, &mp3));
     EXPECT_EQ(mp3enc::CreateCore(settings, true)->Info().delay, 1201);
     const std::string path = dir / "impulse.mp3";
-    coretest::WriteFile(path, mp3);
-    const auto dec = coretest::DecodeMpg123(path, dir.str());
+    WriteBytes(path, mp3);
+    const auto dec = DecodeWithReferences(path).mpg123;
     size_t peak = 0;
     for (size_t i = 0; i < dec.size(); i += c.channels) {
       if (std::abs(dec[i]) > std::abs(dec[peak])) peak = i;
@@ -120,15 +121,15 @@ TEST(Mp3EncCoreSignal, RoundTripQualityFloors) {
     settings.bandwidth = 16000.0f;
     ASSERT_TRUE(coretest::Encode(settings, q.sig, true, &mp3)) << q.name;
     const std::string path = dir / (std::string(q.name) + ".mp3");
-    coretest::WriteFile(path, mp3);
-    std::string err;
-    const auto dec = coretest::DecodeMpg123(path, dir.str(), &err);
-    EXPECT_EQ(err.find("clip"), std::string::npos) << q.name << ": " << err;
-    std::vector<int16_t> own;
-    EXPECT_TRUE(coretest::DecodeOwn(mp3, &own)) << q.name;
+    WriteBytes(path, mp3);
+    const ReferenceDecodings references = DecodeWithReferences(path);
+    EXPECT_EQ(references.complaints, "") << q.name;
+    const auto& dec = references.mpg123;
+    const DecodeRun own = DecodeStream(mp3);
+    EXPECT_TRUE(own.Clean()) << q.name;
     for (int c = 0; c < 2; ++c) {
       EXPECT_GT(coretest::Snr(q.sig, dec, 2, c, 1201), q.minSnr) << q.name << " channel " << c;
-      EXPECT_GT(coretest::Snr(q.sig, own, 2, c, 1201), q.minSnr) << q.name << " own, channel " << c;
+      EXPECT_GT(coretest::Snr(q.sig, own.pcm, 2, c, 1201), q.minSnr) << q.name << " own, channel " << c;
     }
   }
 }
@@ -138,8 +139,8 @@ TEST(Mp3EncCoreSignal, SilenceDecodesToSilenceAndFullScaleStaysClean) {
   const Signal silence = Make(48000, 2, 2.0, [](double, int, size_t) { return 0.0f; });
   std::vector<uint8_t> mp3;
   ASSERT_TRUE(coretest::Encode(coretest::Settings(48000, 2, 192000), silence, true, &mp3));
-  coretest::WriteFile(dir / "silence.mp3", mp3);
-  const auto dec = coretest::DecodeMpg123(dir / "silence.mp3", dir.str());
+  WriteBytes(dir / "silence.mp3", mp3);
+  const auto dec = DecodeWithReferences(dir / "silence.mp3").mpg123;
   ASSERT_FALSE(dec.empty());
   int peak = 0;
   for (int16_t v : dec) peak = std::max(peak, std::abs(static_cast<int>(v)));
@@ -151,10 +152,10 @@ TEST(Mp3EncCoreSignal, SilenceDecodesToSilenceAndFullScaleStaysClean) {
   });
   mp3.clear();
   ASSERT_TRUE(coretest::Encode(coretest::Settings(44100, 1, 64000), square, true, &mp3));
-  coretest::WriteFile(dir / "square.mp3", mp3);
-  EXPECT_EQ(coretest::DecoderComplaints(dir / "square.mp3", dir.str()), "");
-  const auto sq = coretest::DecodeMpg123(dir / "square.mp3", dir.str());
-  EXPECT_GT(coretest::Snr(square, sq, 1, 0, 1201), 10.0);
+  WriteBytes(dir / "square.mp3", mp3);
+  const ReferenceDecodings sq = DecodeWithReferences(dir / "square.mp3");
+  EXPECT_EQ(sq.complaints, "");
+  EXPECT_GT(coretest::Snr(square, sq.mpg123, 1, 0, 1201), 10.0);
 }
 
 TEST(Mp3EncCoreSignal, HostileSamplesStillGiveValidStreams) {
@@ -171,8 +172,8 @@ TEST(Mp3EncCoreSignal, HostileSamplesStillGiveValidStreams) {
   for (int q : {-1, 100}) {
     std::vector<uint8_t> mp3;
     ASSERT_TRUE(coretest::Encode(coretest::Settings(44100, 2, 128000, q), s, true, &mp3));
-    coretest::WriteFile(dir / "hostile.mp3", mp3);
-    EXPECT_EQ(coretest::DecoderComplaints(dir / "hostile.mp3", dir.str()), "");
+    WriteBytes(dir / "hostile.mp3", mp3);
+    EXPECT_EQ(DecoderComplaints(dir / "hostile.mp3"), "");
   }
 }
 
@@ -243,10 +244,10 @@ TEST(Mp3EncCoreSignal, DrainReleasesWholeFramesThroughSmallBuffers) {
     }
     ASSERT_EQ(a, mp3enc::CoreAnswer::kMore);
   }
-  std::vector<coretest::Header> frames;
-  ASSERT_TRUE(coretest::ParseFrames(stream, &frames));
+  const StreamFacts facts = ParseMp3Stream(stream);
+  ASSERT_TRUE(facts.valid);
   // The drain pushes the look-ahead through: all 200 granules are coded.
-  EXPECT_EQ(frames.size(), 100u);
+  EXPECT_EQ(facts.frames, 100);
   size_t w = 7;
   EXPECT_EQ(core->EncodeGranule(nullptr, buf.data(), buf.size(), &w), mp3enc::CoreAnswer::kFinished);
   EXPECT_EQ(w, 0u);

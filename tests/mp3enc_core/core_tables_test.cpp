@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mp3enc/fft.h"
 #include "mp3enc/granule_info.h"
 #include "mp3enc/huffman_tables.h"
 #include "mp3enc/kernels.h"
@@ -120,6 +121,37 @@ TEST(Mp3EncCoreTables, PolyphaseMatchesTheDirectFormula) {
       }
     }
     EXPECT_GT(10.0 * std::log10(se / ne), 100.0);
+  }
+}
+
+// The model's spectra against a direct DFT of the Hann-windowed block, at
+// both analysis sizes: bins, powers and the real and imaginary parts.
+TEST(Mp3EncCoreTables, PowerSpectrumMatchesTheDirectTransform) {
+  for (int size : {256, 1024}) {
+    PowerSpectrum fft(size);
+    std::vector<float> in(size);
+    uint32_t seed = 7;
+    for (int i = 0; i < size; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      in[i] = static_cast<float>(std::sin(0.37 * i) + 0.25 * ((seed >> 9) / double(1u << 23) - 0.5));
+    }
+    std::vector<float> power(size / 2 + 1), re(size / 2 + 1), im(size / 2 + 1), powerOnly(size / 2 + 1);
+    fft.Transform(in.data(), power.data(), re.data(), im.data());
+    fft.Transform(in.data(), powerOnly.data());
+    double worst = 0.0, peak = 0.0;
+    for (int k = 0; k <= size / 2; ++k) {
+      double xr = 0.0, xi = 0.0;
+      for (int i = 0; i < size; ++i) {
+        const double v = in[i] * (0.5 - 0.5 * std::cos(2 * M_PI * (i + 0.5) / size));
+        xr += v * std::cos(2 * M_PI * k * i / size);
+        xi -= v * std::sin(2 * M_PI * k * i / size);
+      }
+      peak = std::max(peak, xr * xr + xi * xi);
+      worst = std::max({worst, std::abs(re[k] - xr), std::abs(im[k] - xi)});
+      EXPECT_NEAR(power[k], xr * xr + xi * xi, 1e-4 * (xr * xr + xi * xi) + 1e-3) << size << " bin " << k;
+      EXPECT_EQ(power[k], powerOnly[k]) << size << " bin " << k;
+    }
+    EXPECT_LT(worst, 1e-5 * std::sqrt(peak)) << size;
   }
 }
 

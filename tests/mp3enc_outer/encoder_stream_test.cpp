@@ -1,6 +1,9 @@
 // The whole encoder (interface, converter, core) over every request the
 // interface accepts: the streams parse frame by frame, keep their constant
-// bit rate, and decode without a single warning in mpg123 and ffmpeg.
+// bit rate, and decode without a single warning in mpg123 and ffmpeg. And
+// the variable-bit-rate levels: on music-like material every level averages
+// near its nominal rate, on noise it stays under its ceiling, and the levels
+// are strictly ordered (average rates from the streams' frame headers).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,20 +16,14 @@
 
 #include "mp3enc/encoder.h"
 #include "mp3enc/mp3s_enc.h"
-#include "tests/support/files.h"
 #include "tests/support/mp3_stream_check.h"
 #include "tests/support/temp_dir.h"
+#include "tools/qualityset/music_mixture.h"
 
 namespace mp3enc {
 namespace {
 
-using kestrune::testing::DecoderComplaints;
-using kestrune::testing::ParseMp3Stream;
-using kestrune::testing::StreamFacts;
-using kestrune::testing::TempDir;
-using kestrune::testing::WriteBytes;
-
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+using namespace kestrune::testing;
 
 // A test signal: two tones, a sweep and some noise, at 0.4 of full scale,
 // with a short silence at the start.
@@ -151,7 +148,7 @@ TEST(EncoderStreams, EveryAcceptedRequestGivesValidFramesThatDecodeCleanly) {
               EXPECT_EQ(f.highestBitRate, requested);
               EXPECT_NEAR(f.averageBitRate, requested, requested * 0.003);
             }
-            WriteBytes(file, Text(e.bytes));
+            WriteBytes(file, e.bytes);
             EXPECT_EQ(DecoderComplaints(file), "");
           }
         }
@@ -162,6 +159,69 @@ TEST(EncoderStreams, EveryAcceptedRequestGivesValidFramesThatDecodeCleanly) {
   // filter limit (status 3 never comes).
   std::printf("%d requests encoded, %d without a bit-rate class\n", accepted, refused);
   for (size_t k = 0; k < 9; ++k) EXPECT_TRUE(outputRateSeen[k]) << kOutputRateCandidates[k];
+}
+
+constexpr int32_t kRate = 44100;
+constexpr double kSeconds = 6.0;
+
+// The music-like mixture of the quality tools, stereo or down-mixed.
+std::vector<float> Music(int channels) {
+  const auto frames = static_cast<size_t>(kRate * kSeconds);
+  std::vector<float> x = kestrune::quality::MusicMixture(kRate, frames);
+  if (channels == 1) {
+    for (size_t i = 0; i < frames; ++i) x[i] = 0.5f * (x[2 * i] + x[2 * i + 1]);
+    x.resize(frames);
+  }
+  return x;
+}
+
+// Independent white noise per channel at -16 dB of full scale: every band
+// is busy and nothing masks it.
+std::vector<float> Noise(int channels) {
+  const size_t n = static_cast<size_t>(kRate * kSeconds) * static_cast<size_t>(channels);
+  std::vector<float> x(n);
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0.0, 0.15);
+  for (float& v : x) v = static_cast<float>(noise(rng));
+  return x;
+}
+
+// Average bit rate (kbit/s) of a whole encode at a quality level, from the
+// stream's frame headers; -1 when the stream does not parse.
+double AverageKbps(const std::vector<float>& x, int channels, int level) {
+  const StreamFacts f = ParseMp3Stream(Encode(x, kRate, 0, channels, 0, level).bytes);
+  return f.valid ? f.averageBitRate / 1000.0 : -1;
+}
+
+TEST(EncoderVbr, LevelsAverageNearNominalOnMusicAndStayUnderTheCeilingOnNoise) {
+  // Nominal averages of levels 1 to 5 (kbit/s). Mono level 5 aims below
+  // level 4 so that the levels stay ordered.
+  const double nominal[2][5] = {{96, 80, 70, 64, 56}, {192, 160, 140, 128, 96}};
+  // The ceiling holds the long-run average at 1.25 x nominal; a bank of one
+  // second of that excess may be spent on top, spread here over 6 s.
+  const double ceiling = 1.25 + 0.25 / kSeconds;
+  for (int channels = 1; channels <= 2; ++channels) {
+    const std::vector<float> music = Music(channels);
+    const std::vector<float> noise = Noise(channels);
+    double lastMusic = 1e9;
+    double lastNoise = 1e9;
+    for (int level = 1; level <= 5; ++level) {
+      const double want = nominal[channels - 1][level - 1];
+      const double m = AverageKbps(music, channels, level);
+      const double n = AverageKbps(noise, channels, level);
+      SCOPED_TRACE(::testing::Message() << channels << " channel(s), level " << level
+                                      << ": music " << m << ", noise " << n << " kbit/s");
+      EXPECT_GE(m, 0.75 * want);
+      EXPECT_LE(m, 1.25 * want);
+      EXPECT_LE(n, ceiling * want);
+      // Noise has no masking to hide behind: it takes at least the floor.
+      EXPECT_GE(n, 0.5 * want);
+      EXPECT_LT(m, lastMusic);
+      EXPECT_LT(n, lastNoise);
+      lastMusic = m;
+      lastNoise = n;
+    }
+  }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "codecs/ogg_decode.h"
 #include "codecs/ogg_encode.h"
 #include "codecs/ogg_libraries.h"
-#include "tests/ogg/ogg_test_files.h"
+#include "tests/support/wave_files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "tests/ogg/ogg_test_files.h"
+#include "tests/support/wave_files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
@@ -17,7 +17,6 @@ namespace {
 using testing::MakeWave;
 using testing::ProgramResult;
 using testing::ReadBytes;
-using testing::ReadPcmWave;
 using testing::RunProgram;
 using testing::TempDir;
 using testing::WaveSpec;
@@ -56,7 +55,7 @@ ProgramResult Tool(const TempDir& dir, const std::string& program,
   return RunProgram(program, args, dir.str());
 }
 
-TEST(OggProgram, RoundTripIsAcceptedByVorbisToolsAndKeepsTheSignal) {
+TEST(OggProgram, EncodeIsAcceptedByVorbisTools) {
   TempDir dir;
   WaveSpec w;
   w.frames = 2 * 44100 + 123;
@@ -74,16 +73,8 @@ TEST(OggProgram, RoundTripIsAcceptedByVorbisToolsAndKeepsTheSignal) {
   const auto comments = Tool(dir, "/usr/bin/vorbiscomment", {"-l", "out.ogg"});
   EXPECT_EQ(comments.exitCode, 0);
   EXPECT_EQ(comments.out, "ENCODER=Kestrune\n");
-
-  const auto dec = Kestrune(dir, {"out.ogg", "back.wav"});
-  ASSERT_EQ(dec.exitCode, 0) << dec.err;
-  const auto back = ReadPcmWave(ReadBytes(dir / "back.wav"));
-  ASSERT_TRUE(back.ok);
-  EXPECT_EQ(back.channels, 2);
-  EXPECT_EQ(back.rate, 44100u);
-  EXPECT_EQ(back.Frames(), static_cast<size_t>(w.frames));
-  EXPECT_GT(testing::CorrelationWithTestSignal(back, 0, 0), 0.99);
-  EXPECT_GT(testing::CorrelationWithTestSignal(back, 1, 1), 0.99);
+  // The samples: the bodies' tests decode our files with oggdec, and the
+  // program's decode is checked against oggdec below.
 }
 
 TEST(OggProgram, QualityOptionReachesTheEncoder) {

@@ -6,10 +6,13 @@
 #include <sys/wait.h>
 #endif
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace kestrune::testing {
 
@@ -21,6 +24,19 @@ inline std::string ReadBytes(const std::string& path) {
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  WriteBytes(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// Number of ".dat" files (the conversion jobs' temporaries) in dir.
+inline size_t CountDatFiles(const std::string& dir) {
+  std::error_code error;
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    count += entry.path().extension() == ".dat";
+  }
+  return count;
 }
 
 // Runs command through the shell and returns what it printed on standard

@@ -50,4 +50,13 @@ inline Bytes RiffWave(const Bytes& chunks) {
   return Bytes().Text("RIFF").U32(static_cast<uint32_t>(chunks.size() + 4)).Text("WAVE").Append(chunks);
 }
 
+// A RIFF/WAVE file of a PCM fmt chunk (with cbSize 0 when asked) and a data
+// chunk.
+inline Bytes PcmFile(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data,
+                     bool withCbSize = false) {
+  Bytes fmt = FmtBody(tag, channels, rate, bits);
+  if (withCbSize) fmt.U16(0);
+  return RiffWave(Bytes().Chunk("fmt ", fmt).Chunk("data", data));
+}
+
 }  // namespace kestrune::testing

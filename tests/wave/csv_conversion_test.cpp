@@ -63,9 +63,7 @@ class CsvConversion : public ::testing::Test {
 std::string StereoWave(const std::string& path) {
   Bytes data;
   data.I16(16384).I16(-8192).I16(-32768).I16(0).I16(1).I16(32767);
-  Bytes chunks;
-  chunks.Chunk("fmt ", FmtBody(1, 2, 44100, 16)).Chunk("data", data);
-  WriteBytes(path, RiffWave(chunks).data);
+  WriteBytes(path, PcmFile(1, 2, 44100, 16, data).data);
   return path;
 }
 
@@ -94,9 +92,7 @@ TEST_F(CsvConversion, RoundTripKeeps16BitSamplesInBothLayouts) {
     values.push_back(v);
     data.I16(v);
   }
-  Bytes chunks;
-  chunks.Chunk("fmt ", FmtBody(1, 2, 22050, 16)).Chunk("data", data);
-  WriteBytes(Path("rt.wav"), RiffWave(chunks).data);
+  WriteBytes(Path("rt.wav"), PcmFile(1, 2, 22050, 16, data).data);
   for (int layout : {0, 1}) {
     const std::string text = WaveToText(Path("rt.wav"), layout);
     ASSERT_TRUE(TextToWave(text, layout, 16, -1.0, 1.0, 22050));
@@ -115,13 +111,9 @@ TEST_F(CsvConversion, CsvToWaveLayoutsDepthsAndHeader) {
   // Three values in the first line: three channels.
   ASSERT_TRUE(TextToWave("0.5,-0.5,1\r\n0,0.25,-1\r\n", 0, 24, -1.0, 1.0, 96000));
   const auto w = ReadBytes(Path("out.wav"));
-  Bytes fmt = FmtBody(1, 3, 96000, 24);
-  fmt.U16(0);
   Bytes data;
   data.I24(4194304).I24(-4194304).I24(8388607).I24(0).I24(2097152).I24(-8388608);
-  Bytes chunks;
-  chunks.Chunk("fmt ", fmt).Chunk("data", data);
-  EXPECT_EQ(w, RiffWave(chunks).data);
+  EXPECT_EQ(w, PcmFile(1, 3, 96000, 24, data, true).data);
 
   // 8-bit, range 0 ... 255, layout 1 with and without a final CR LF.
   for (const std::string text : {"0,255,127.5\r\n255,0,127.5\r\n", "0,255,127.5\r\n255,0,127.5"}) {
@@ -204,9 +196,7 @@ TEST_F(CsvConversion, StoppedJobsLeaveNoOutputAndNoTemporaries) {
 
   Bytes data;
   for (int i = 0; i < 400000; ++i) data.I16(static_cast<int16_t>(i));
-  Bytes chunks;
-  chunks.Chunk("fmt ", FmtBody(1, 2, 44100, 16)).Chunk("data", data);
-  WriteBytes(Path("big.wav"), RiffWave(chunks).data);
+  WriteBytes(Path("big.wav"), PcmFile(1, 2, 44100, 16, data).data);
   std::filesystem::remove(Path("big-out.csv"));
   {
     WaveToCsv job;

@@ -20,11 +20,8 @@ Bytes Stereo16(std::initializer_list<int16_t> samples) {
 }
 
 TEST(WaveRead, CountsFramesAndReadsFloat16) {
-  Bytes chunks;
-  chunks.Chunk("fmt ", FmtBody(1, 2, 44100, 16))
-      .Chunk("data", Stereo16({16384, -8192, -32768, 32767, 0, 1}));
   WaveFile wave;
-  ASSERT_TRUE(wave.Open(Put("s16.wav", RiffWave(chunks))));
+  ASSERT_TRUE(wave.Open(Put("s16.wav", PcmFile(1, 2, 44100, 16, Stereo16({16384, -8192, -32768, 32767, 0, 1})))));
   EXPECT_EQ(wave.GetMode(), WaveFile::kModeRiff);
   auto data = wave.GetData();
   EXPECT_EQ(data->GetFrameCount(), 3);
@@ -71,9 +68,7 @@ TEST(WaveRead, ConvertsEachSampleWidth) {
                    {0.5f, -1.0f, 0.0f}});  // 32-bit integer PCM
   for (const auto& c : cases) {
     WaveFile wave;
-    Bytes chunks;
-    chunks.Chunk("fmt ", FmtBody(c.tag, 1, 48000, c.bits)).Chunk("data", c.samples);
-    ASSERT_TRUE(wave.Open(Put("width.wav", RiffWave(chunks))));
+    ASSERT_TRUE(wave.Open(Put("width.wav", PcmFile(c.tag, 1, 48000, c.bits, c.samples))));
     FloatFrames f;
     ASSERT_TRUE(wave.GetData()->ReadFloat(f, 1024)) << c.bits;
     EXPECT_EQ(f.channels[0], c.expected) << c.tag << "/" << c.bits;
@@ -112,10 +107,8 @@ TEST(WaveRead, ExtensibleFormatAndOddChunksWithPad) {
 TEST(WaveRead, RawFrameWindowsAndBlockLimits) {
   Bytes samples;
   for (int i = 0; i < 1000; ++i) samples.I16(static_cast<int16_t>(i));
-  Bytes chunks;
-  chunks.Chunk("fmt ", FmtBody(1, 1, 8000, 16)).Chunk("data", samples);
   WaveFile wave;
-  ASSERT_TRUE(wave.Open(Put("window.wav", RiffWave(chunks))));
+  ASSERT_TRUE(wave.Open(Put("window.wav", PcmFile(1, 1, 8000, 16, samples))));
   auto data = wave.GetData();
   FileStream reader;
   ASSERT_TRUE(reader.Open(ScratchPath("window.wav"), true, false, true, true));
@@ -141,10 +134,8 @@ TEST(WaveRead, RawFrameWindowsAndBlockLimits) {
   EXPECT_TRUE(block.Prepare(0x100000, 8, 24));
 
   // Nine channels: counted, but never read as frames.
-  Bytes nine;
-  nine.Chunk("fmt ", FmtBody(1, 9, 8000, 16)).Chunk("data", Bytes().Append(samples));
   WaveFile wide;
-  ASSERT_TRUE(wide.Open(Put("nine.wav", RiffWave(nine))));
+  ASSERT_TRUE(wide.Open(Put("nine.wav", PcmFile(1, 9, 8000, 16, samples))));
   EXPECT_EQ(wide.GetData()->GetFrameCount(), 2000 / 18);
   EXPECT_FALSE(wide.GetData()->ReadFloat(f, 1024));
 }
@@ -237,9 +228,8 @@ TEST(WaveRead, ScanWaveHeaderFindsDataAfterList) {
   std::fclose(f);
 
   for (uint16_t bits : {8, 24}) {
-    Bytes other;
-    other.Chunk("fmt ", FmtBody(1, 2, 22050, bits)).Chunk("data", Stereo16({1, 2, 3}));
-    EXPECT_EQ(ScanWaveHeader(Put("scan8.wav", RiffWave(other)), nullptr, nullptr, nullptr),
+    EXPECT_EQ(ScanWaveHeader(Put("scan8.wav", PcmFile(1, 2, 22050, bits, Stereo16({1, 2, 3}))), nullptr,
+                             nullptr, nullptr),
               nullptr);
   }
   EXPECT_EQ(ScanWaveHeader(ScratchPath("missing.wav"), nullptr, nullptr, nullptr), nullptr);

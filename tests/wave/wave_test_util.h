@@ -44,16 +44,6 @@ inline bool RunToEnd(Conversion& conversion) {
   return true;
 }
 
-// Number of ".dat" files (the jobs' temporaries) in dir.
-inline size_t CountDatFiles(const std::string& dir) {
-  std::error_code error;
-  size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
-    count += entry.path().extension() == ".dat";
-  }
-  return count;
-}
-
 // Points the system's temporary directory, where the jobs keep their
 // temporaries, at a scratch folder of this process.
 inline std::string UseScratchTempDirectory() {

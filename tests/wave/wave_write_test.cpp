@@ -135,11 +135,7 @@ TEST(WaveWrite, GeneratedDataInEachWidth) {
     const std::string out = ScratchPath("gen.wav");
     ASSERT_TRUE(wave.SaveAs(out));
     const auto w = ReadBytes(out);
-    Bytes fmt = FmtBody(1, 2, 32000, static_cast<uint16_t>(e.bits));
-    fmt.U16(0);
-    Bytes chunks;
-    chunks.Chunk("fmt ", fmt).Chunk("data", e.data);
-    EXPECT_EQ(w, RiffWave(chunks).data) << e.bits;
+    EXPECT_EQ(w, PcmFile(1, 2, 32000, static_cast<uint16_t>(e.bits), e.data, true).data) << e.bits;
   }
   // Nine channels are refused.
   VectorSource nine(std::vector<std::vector<float>>(9, left));

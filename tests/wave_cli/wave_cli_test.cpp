@@ -45,14 +45,6 @@ void ExpectConverted(const ProgramResult& r) {
   EXPECT_EQ(r.err, "");
 }
 
-size_t DatFiles(const TempDir& dir) {
-  size_t n = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-    n += e.path().extension() == ".dat";
-  }
-  return n;
-}
-
 TEST(WaveCli, RoundTripGivesBackThe16BitSamples) {
   TempDir dir;
   Sh("sox -R -n -r 44100 -c 2 -b 16 " + (dir / "x.wav") + " synth 1.5 sine 440 sine 1000 vol 0.95");
@@ -72,7 +64,7 @@ TEST(WaveCli, RoundTripGivesBackThe16BitSamples) {
             Sh("sox " + (dir / "x.wav") + " -t s16 - | md5sum"));
   ExpectConverted(Kestrune(dir, {"x.wav", "v.csv", "-h", "-v"}));
   EXPECT_EQ(testing::ReadBytes(dir / "v.csv"), testing::ReadBytes(dir / "x.csv"));
-  EXPECT_EQ(DatFiles(dir), 0u);
+  EXPECT_EQ(testing::CountDatFiles(dir.str()), 0u);
 }
 
 TEST(WaveCli, RangeDepthAndRateOptions) {
@@ -91,7 +83,7 @@ TEST(WaveCli, RangeDepthAndRateOptions) {
             " -2147483648           0  1073741824\n");
   ExpectConverted(Kestrune(dir, {"m.csv", "m16.wav", "-a255", "-i0", "-s200000", "-b12"}));
   EXPECT_EQ(SoxInfo(dir / "m16.wav"), "44100\n1\n16\n3\n");
-  EXPECT_EQ(DatFiles(dir), 0u);
+  EXPECT_EQ(testing::CountDatFiles(dir.str()), 0u);
 }
 
 TEST(WaveCli, FailuresExitWithOneAndLeaveNothing) {
@@ -110,7 +102,7 @@ TEST(WaveCli, FailuresExitWithOneAndLeaveNothing) {
   r = Kestrune(dir, {"bad.wav", "bad.csv"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.csv"));
-  EXPECT_EQ(DatFiles(dir), 0u);
+  EXPECT_EQ(testing::CountDatFiles(dir.str()), 0u);
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
-// Test material for the Ogg Vorbis conversions: synthesised WAVE files of
-// any width, channel count and container (RIFF or RF64), a reader for the
-// samples of a WAVE file, and small helpers around files and signals.
+// Synthesised WAVE files of any width, channel count and container (RIFF or
+// RF64), a reader for the fields and samples of a 16-bit PCM WAVE file, and
+// the correlation of a decoding with the test signal.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <numbers>
 #include <string>
+#include <vector>
 
 #include "tests/support/files.h"
 #include "tests/support/riff_bytes.h"
@@ -83,6 +84,11 @@ struct PcmWave {
   size_t Frames() const { return channels ? data.size() / (2u * channels) : 0; }
   int16_t Sample(size_t frame, int channel) const {
     return static_cast<int16_t>(GetLe(data, 2 * (frame * channels + channel), 2));
+  }
+  std::vector<int16_t> Samples() const {
+    std::vector<int16_t> s(data.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(GetLe(data, 2 * i, 2));
+    return s;
   }
 };
 
