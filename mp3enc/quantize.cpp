@@ -493,20 +493,46 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
       bandStep[b] = 1000;  // the band may vanish at any step
       continue;
     }
-    // Start from the step that puts the peak near 1 and walk down.
-    int se = static_cast<int>(std::floor(std::log2(peak34_[b]) * 16.0 / 3.0)) + 4;
-    se = std::clamp(se, -kStepOffset + 1, 511 - kStepOffset);
+    // Start from the step that puts the peak near 1 and walk down to the
+    // first step whose noise is within the allowance. The walk strides four
+    // steps (6 dB) at a time and goes back over the last stride once it
+    // has passed the allowance; the largest value's limit ends it.
     int* q = ix_ + layout_.start[b];
-    for (; se > -kStepOffset + 1; --se) {
-      const float istep = istepPow_[se + kStepOffset];
-      if (peak34_[b] * istep + 0.4054f >= kMaxQuantValue + 1) {
+    const auto overflows = [&](int step) {
+      return peak34_[b] * istepPow_[step + kStepOffset] + 0.4054f >= kMaxQuantValue + 1;
+    };
+    const auto meets = [&](int step) {
+      kernels_.quantize(x34_ + layout_.start[b], istepPow_[step + kStepOffset], n, q);
+      return kernels_.noise(xr_ + layout_.start[b], q, pow43_, stepPow_[step + kStepOffset], n) <=
+             allowed;
+    };
+    constexpr int kFinest = -kStepOffset + 1;
+    constexpr int kStride = 4;
+    int se = static_cast<int>(std::floor(std::log2(peak34_[b]) * 16.0 / 3.0)) + 4;
+    se = std::clamp(se, kFinest, 511 - kStepOffset);
+    int stop = kFinest;  // the single-step walk below ends here at the latest
+    if (se > kFinest) {
+      if (overflows(se)) {
+        stop = ++se;
+      } else if (meets(se)) {
+        stop = se;
+      } else {
+        while (se - kStride > kFinest && !overflows(se - kStride)) {
+          if (meets(se - kStride)) {
+            stop = se - kStride;
+            break;
+          }
+          se -= kStride;
+        }
+        --se;
+      }
+    }
+    for (; se > stop; --se) {
+      if (overflows(se)) {
         ++se;
         break;
       }
-      kernels_.quantize(x34_ + layout_.start[b], istep, n, q);
-      const float noise =
-          kernels_.noise(xr_ + layout_.start[b], q, pow43_, stepPow_[se + kStepOffset], n);
-      if (noise <= allowed) break;
+      if (meets(se)) break;
     }
     bandStep[b] = se;
   }
