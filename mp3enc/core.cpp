@@ -429,8 +429,8 @@ class CoreImpl final : public Core {
       int resv = 8 * fill;
       const int available = slot + 8 * fill;
       const int meanBits = slot / f.granules;
+      const float longWeight = f.sampleRate <= 32000 ? kLowRatePeWeight : kPeWeight;
       for (int gr = 0; gr < f.granules; ++gr) {
-        const float longWeight = f.sampleRate <= 32000 ? kLowRatePeWeight : kPeWeight;
         const float w = pending_[gr].blockType == kShortBlock ? kShortPeWeight : longWeight;
         const float demand[2] = {pe[gr][0] * w, pe[gr][1] * w};
         int targets[2];

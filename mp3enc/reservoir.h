@@ -51,10 +51,11 @@ class RateControl {
 // estimate of what coding at the target costs), between a floor of the
 // granule's nominal share times a factor of the level (audible granules
 // only) that keeps very tonal granules, whose masking the model
-// overestimates, clear of audible noise, and the largest part2_3_length. Over the stream, a bank of
-// bits caps the average at the level's ceiling: noise-like material, whose
-// entropy stays high, is held there instead of running up to the highest
-// bit-rate index, while short demanding passages may borrow from the bank.
+// overestimates, clear of audible noise, and the largest part2_3_length.
+// Over the stream, a bank of bits caps the average at the level's ceiling:
+// noise-like material, whose entropy stays high, is held there instead of
+// running up to the highest bit-rate index, while short demanding passages
+// may borrow from the bank.
 class VbrRateControl {
  public:
   // channels: coded channels; overheadBits: header and side information of
@@ -70,7 +71,6 @@ class VbrRateControl {
 
   // Main-data bits the whole frame may spend (the bank's allowance).
   int FrameAllowance() const;
-  // Budget of one granule and channel from its perceptual entropy.
   // Budget of one granule and channel from its perceptual entropy, at
   // least floorBits.
   int GranuleBudget(float pe, int floorBits) const;

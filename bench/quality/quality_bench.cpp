@@ -163,6 +163,7 @@ struct Pairing {
     std::vector<int> levels;          // our levels measured
     std::vector<double> oursKbps;     // per level
     double lameKbps[kLameVbrSettings] = {};
+    std::vector<int> lameV;           // per level, the -V of the nearest mean rate
 };
 
 bool MeasureRates(const std::vector<Item>& items, const std::vector<int>& levels, unsigned jobs, Pairing& p) {
@@ -192,6 +193,7 @@ bool MeasureRates(const std::vector<Item>& items, const std::vector<int>& levels
             p.lameKbps[which - levels.size()] += share;
         }
     }
+    for (const double ours : p.oursKbps) p.lameV.push_back(NearestLameV(ours, p.lameKbps));
     return true;
 }
 
@@ -206,7 +208,7 @@ std::string FormatPairing(const Pairing& p, std::size_t itemCount) {
     }
     out += "\nlevel  ours    paired with  LAME\n";
     for (std::size_t i = 0; i < p.levels.size(); ++i) {
-        const int v = NearestLameV(p.oursKbps[i], p.lameKbps);
+        const int v = p.lameV[i];
         std::snprintf(line, sizeof line, "%5d  %6.1f  -V %d         %6.1f\n", p.levels[i], p.oursKbps[i], v,
                       p.lameKbps[v]);
         out += line;
@@ -218,7 +220,7 @@ bool WritePairing(const std::string& dir, const Pairing& p) {
     std::ofstream t(dir + "/vbr-pairing.tsv");
     t << "level\tours_kbps\tlame_v\tlame_kbps\n";
     for (std::size_t i = 0; i < p.levels.size(); ++i) {
-        const int v = NearestLameV(p.oursKbps[i], p.lameKbps);
+        const int v = p.lameV[i];
         t << p.levels[i] << '\t' << p.oursKbps[i] << '\t' << v << '\t' << p.lameKbps[v] << '\n';
     }
     t << "\n-V\tlame_kbps\n";
@@ -351,9 +353,7 @@ int main(int argc, char** argv) {
         if (!MeasureRates(allItems, unpaired, o.jobs, pairing)) return 1;
         for (Setting& s : settings) {
             for (std::size_t i = 0; i < pairing.levels.size(); ++i) {
-                if (s.level == pairing.levels[i] && s.lameArgs.empty()) {
-                    PairLevel(s, NearestLameV(pairing.oursKbps[i], pairing.lameKbps));
-                }
+                if (s.level == pairing.levels[i] && s.lameArgs.empty()) PairLevel(s, pairing.lameV[i]);
             }
         }
         std::printf("%s\n", FormatPairing(pairing, allItems.size()).c_str());

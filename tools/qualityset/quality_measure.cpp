@@ -45,6 +45,11 @@ Setting Make(std::string name, int kbps, int level, bool mono, std::vector<std::
     return s;
 }
 
+// Bit rate of a stream of the item's length, kbit/s.
+double Kbps(std::uintmax_t bytes, const Item& item) {
+    return static_cast<double>(bytes) * 8.0 / item.Seconds() / 1000.0;
+}
+
 }  // namespace
 
 std::vector<Setting> TestSettings() {
@@ -205,7 +210,7 @@ bool QualityHarness::Grade(const Item& reference, const std::string& mp3, Encode
         error = mp3 + " is empty";
         return false;
     }
-    result.kbps = static_cast<double>(bytes) * 8.0 / reference.Seconds() / 1000.0;
+    result.kbps = Kbps(bytes, reference);
     const std::string decoded = Path("decoded.wav");
     if (!Run({"mpg123", "-q", "--no-gapless", "-w", decoded, mp3}, error)) return false;
     peaq::Signal signal;
@@ -241,6 +246,15 @@ bool QualityHarness::Grade(const Item& reference, const std::string& mp3, Encode
     return true;
 }
 
+bool QualityHarness::EncodeLame(const std::string& wav, const std::vector<std::string>& lameArgs,
+                                const std::string& mp3, std::string& error) {
+    std::vector<std::string> lame = {"lame", "--quiet", "-t"};
+    lame.insert(lame.end(), lameArgs.begin(), lameArgs.end());
+    lame.push_back(wav);
+    lame.push_back(mp3);
+    return Run(lame, error);
+}
+
 bool QualityHarness::LameKbps(const Item& item, const std::vector<std::string>& lameArgs, double& kbps,
                               std::string& error) {
     const std::string wav = Path("rate.wav");
@@ -249,18 +263,14 @@ bool QualityHarness::LameKbps(const Item& item, const std::vector<std::string>& 
         error = "cannot write " + wav;
         return false;
     }
-    std::vector<std::string> lame = {"lame", "--quiet", "-t"};
-    lame.insert(lame.end(), lameArgs.begin(), lameArgs.end());
-    lame.push_back(wav);
-    lame.push_back(mp3);
-    if (!Run(lame, error)) return false;
+    if (!EncodeLame(wav, lameArgs, mp3, error)) return false;
     std::error_code ec;
     const auto bytes = fs::file_size(mp3, ec);
     if (ec) {
         error = "no " + mp3;
         return false;
     }
-    kbps = static_cast<double>(bytes) * 8.0 / item.Seconds() / 1000.0;
+    kbps = Kbps(bytes, item);
     return true;
 }
 
@@ -268,7 +278,7 @@ bool QualityHarness::OursKbps(const Item& item, const Setting& setting, double& 
     std::string stream;
     EncoderResult result;
     if (!EncodeWithOurs(item, setting, stream, result, error)) return false;
-    kbps = static_cast<double>(stream.size()) * 8.0 / item.Seconds() / 1000.0;
+    kbps = Kbps(stream.size(), item);
     return true;
 }
 
@@ -284,11 +294,10 @@ bool QualityHarness::Measure(const Item& item, const Setting& setting, Measureme
     }
     const std::string oursMp3 = Path("ours.mp3");
     const std::string lameMp3 = Path("lame.mp3");
-    std::vector<std::string> lame = {"lame", "--quiet", "-t"};
-    lame.insert(lame.end(), setting.lameArgs.begin(), setting.lameArgs.end());
-    lame.push_back(wav);
-    lame.push_back(lameMp3);
-    if (!EncodeOurs(input, setting, oursMp3, out.ours, error) || !Run(lame, error)) return false;
+    if (!EncodeOurs(input, setting, oursMp3, out.ours, error) ||
+        !EncodeLame(wav, setting.lameArgs, lameMp3, error)) {
+        return false;
+    }
     const long oursExpected = out.ours.expectedLag;
     if (!Grade(input, oursMp3, out.ours, error) || !Grade(input, lameMp3, out.lame, error)) return false;
     out.ours.expectedLag = oursExpected;

@@ -93,6 +93,9 @@ private:
     bool EncodeOurs(const Item& input, const Setting& setting, const std::string& mp3, EncoderResult& result,
                     std::string& error);
     bool Grade(const Item& reference, const std::string& mp3, EncoderResult& result, std::string& error);
+    // LAME with the given options (and -t: audio frames only) from wav to mp3.
+    bool EncodeLame(const std::string& wav, const std::vector<std::string>& lameArgs, const std::string& mp3,
+                    std::string& error);
     bool Run(const std::vector<std::string>& args, std::string& error);
     std::string Path(const std::string& name) const;
 
