@@ -63,10 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (finite && !std::isfinite(v)) std::abort();
     }
   }
-  // After silence longer than the filter, the output is silent again.
+  // After silence longer than the filter, the output is silent again: the
+  // taps span input frames, the delay output frames.
   std::fill(x.begin(), x.end(), 0.0f);
-  const int32_t flushBlocks =
-      2 + (r->TapsPerOutput() + r->Delay()) / (r->OutputBlock() / channels);
+  const int32_t flushBlocks = 2 + r->TapsPerOutput() / (r->InputBlock() / channels) +
+                              r->Delay() / (r->OutputBlock() / channels);
   for (int32_t i = 0; i < flushBlocks; ++i) r->Process(x.data(), y.data());
   for (float v : y) {
     if (v != 0.0f) std::abort();
