@@ -43,6 +43,10 @@ class Core {
   // count.
   virtual CoreAnswer EncodeGranule(const float* samples, uint8_t* out,
                                    size_t capacity, size_t* written) = 0;
+  // Nothing above hz belongs to the signal (an upsampled input holds only
+  // the converter's images there): the core codes nothing above it, even
+  // where it would code past the bandwidth. Called before the first granule.
+  virtual void LimitCodedBand(float hz) { (void)hz; }
 };
 
 // Creates a core for the settings, or nullptr when they are refused (a rate
