@@ -17,7 +17,7 @@ inline constexpr uint32_t kCoreVersion = 0x630011;
 
 // What the core tells the outer interface after creation.
 struct CoreInfo {
-  float bandwidth = 0;           // Hz actually coded
+  float bandwidth = 0;           // Hz: passband edge (a tenth above it is coded too)
   int32_t delay = 0;             // samples per channel: 144 + 1057 = 1201
   int32_t outputBufferNeed = 0;  // most bytes one EncodeGranule call can write
   int32_t headerValue1 = 0;      // first 32 bits of the frame header (padding 0)
