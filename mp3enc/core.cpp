@@ -323,7 +323,7 @@ class CoreImpl final : public Core {
       // holds analysis granules m-2 .. m+1 for m = fed_-1.
       const float* base = c.history;
       const float* shorts[3] = {base + 592, base + 592 + 192, base + 592 + 384};
-      c.psy.Analyze(base + 400, shorts, &g.psy[ch]);
+      c.psy.Analyze(base + 400, type == kShortBlock ? shorts : nullptr, &g.psy[ch]);
     }
     ++inFrame_;
     if (inFrame_ == f.granules) {

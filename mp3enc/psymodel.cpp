@@ -152,7 +152,7 @@ void PsyModel::BuildPartitions(int fftSize, const short* edges, int bands, int l
   }
 }
 
-float PsyModel::Threshold(const Partitions& p, const float* power, const float* unpredict,
+void PsyModel::Threshold(const Partitions& p, const float* power, const float* unpredict,
                           float tonalSnr, float noiseSnr, float* prevNb, float* ratios,
                           float* energies, int bands) {
   const int n = p.count;
@@ -171,7 +171,6 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
     eb[b] = static_cast<float>(e);
     cb[b] = static_cast<float>(c);
   }
-  float pe = 0.0f;
   float* thrPart = thrPart_.data();
   // The short analyses have no tonality estimate: every partition has the
   // same chance of tonality and the same ratio; each function keeps its last
@@ -212,8 +211,6 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
     }
     const double thr = std::max(nb, static_cast<double>(p.ath[maskee]));
     thrPart[maskee] = static_cast<float>(thr);
-    const int lines = p.hi[maskee] - p.lo[maskee];
-    if (eb[maskee] > thr) pe += static_cast<float>(lines * 0.5 * std::log2(eb[maskee] / thr));
   }
   for (int b = 0; b < n; ++b) {
     const float per = thrPart[b] / static_cast<float>(p.hi[b] - p.lo[b]);
@@ -237,10 +234,9 @@ float PsyModel::Threshold(const Partitions& p, const float* power, const float* 
     ratios[band] = e > 0.0 ? static_cast<float>(std::min(t / e, ceiling)) : 1.0f;
     energies[band] = static_cast<float>(e / fullScale);
   }
-  return pe;
 }
 
-void PsyModel::Analyze(const float* longBlock, const float* const shortBlocks[3],
+void PsyModel::Analyze(const float* longBlock, const float* const* shortBlocks,
                        PsyOutput* out) {
   // Long analysis with the unpredictability of each bin.
   // Phases are kept as unit vectors: the predicted phase 2 ph1 - ph2 is
@@ -249,18 +245,16 @@ void PsyModel::Analyze(const float* longBlock, const float* const shortBlocks[3]
   Unpredictability(kLongFft / 2 + 1, power_.data(), re_.data(), im_.data(), mag1_.data(),
                    mag2_.data(), c1_.data(), s1_.data(), c2_.data(), s2_.data(),
                    unpredict_.data());
-  out->pe = Threshold(longPart_, power_.data(), unpredict_.data(), kTonalSnr, kNoiseSnr,
-                      prevNb_.data(), out->longRatio, out->longEnergy, kLongBands) *
-            (576.0f / 512.0f);
-  // Short analyses: no tonality estimate (noise-like masking).
-  float pe = 0.0f;
+  Threshold(longPart_, power_.data(), unpredict_.data(), kTonalSnr, kNoiseSnr, prevNb_.data(),
+            out->longRatio, out->longEnergy, kLongBands);
+  if (shortBlocks == nullptr) return;
+  // Short analyses: no tonality estimate (noise-like masking), no state.
   float* shortPower = shortPower_.data();
   for (int w = 0; w < 3; ++w) {
     shortFft_.Transform(shortBlocks[w], shortPower);
-    pe += Threshold(shortPart_, shortPower, nullptr, kShortSnr, kShortSnr, nullptr,
-                    out->shortRatio[w], out->shortEnergy[w], kShortBands);
+    Threshold(shortPart_, shortPower, nullptr, kShortSnr, kShortSnr, nullptr, out->shortRatio[w],
+              out->shortEnergy[w], kShortBands);
   }
-  out->shortPe = pe * (192.0f / 128.0f);
 }
 
 }  // namespace mp3enc

@@ -2,7 +2,7 @@
 // short transforms), partitions of about a third of a critical band, the
 // spreading function, a tonality estimate from the unpredictability of the
 // spectrum, the absolute threshold of hearing, and from these the allowed
-// distortion per scale-factor band and the perceptual entropy.
+// distortion and the energy per scale-factor band.
 #pragma once
 
 #include <vector>
@@ -47,16 +47,17 @@ struct PsyOutput {
   // full-scale sine gives 1 in both).
   float longEnergy[22];
   float shortEnergy[3][13];
-  float pe = 0;             // perceptual entropy of the long analysis, bits
-  float shortPe = 0;        // of the three short analyses
 };
 
 class PsyModel {
  public:
   PsyModel(int sampleRate, int rateIndex, const PsyTuning& tuning = PsyTuning());
   // longBlock: kLongFft samples centred on the granule's long MDCT window;
-  // shortBlocks: three kShortFft blocks centred on its short windows.
-  void Analyze(const float* longBlock, const float* const shortBlocks[3], PsyOutput* out);
+  // shortBlocks: three kShortFft blocks centred on its short windows, or
+  // null for a granule coded with long windows (whose short ratios and
+  // energies are then left as they were). The long analysis always runs:
+  // its tonality estimate follows the spectrum from granule to granule.
+  void Analyze(const float* longBlock, const float* const* shortBlocks, PsyOutput* out);
   // Absolute threshold per line of each band in MDCT energy units.
   const float* AthLong() const { return athLong_; }
   const float* AthShort() const { return athShort_; }
@@ -78,8 +79,8 @@ class PsyModel {
   void BuildPartitions(int fftSize, const short* edges, int bands, int linesPerWindow,
                        Partitions* p) const;
   // Threshold per bin from energies and unpredictability; ratios and
-  // energies per band; returns PE.
-  float Threshold(const Partitions& p, const float* power, const float* unpredict,
+  // energies per band.
+  void Threshold(const Partitions& p, const float* power, const float* unpredict,
                   float tonalSnr, float noiseSnr, float* prevNb, float* ratios,
                   float* energies, int bands);
 

@@ -103,6 +103,10 @@ void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
     minStep_[b] = m > 0.0f ? static_cast<int>(std::ceil(std::log2(m / 8206.0) * 16.0 / 3.0)) : 0;
     xmin_[b] = std::max(xmin[b], 1e-20f);
   }
+  for (int b = 0; b < layout_.count; ++b) {
+    std::fill(noiseStep_[b], noiseStep_[b] + kNoiseWays, kNoStep);
+    noiseNext_[b] = 0;
+  }
   state_ = State{};
   huffmanBits_ = 0;
   part2_ = 0;
@@ -247,7 +251,7 @@ int Quantizer::MinGlobalGain(const State& s) const {
   return std::clamp(g, 0, 255);
 }
 
-int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
+int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
   // Smallest global gain whose Huffman bits fit the budget. The values of
   // the best gain that fits so far are kept, so that the search never has to
   // quantise its answer twice.
@@ -297,7 +301,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
       }
       return exact(bits);
     }
-    while (g > lo) {
+    while (descend && g > lo) {
       const int b2 = bitsAt(g - 1);
       if (b2 > budget) break;
       --g;
@@ -324,14 +328,27 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent) {
   return answer(z, bitsZ);
 }
 
-double Quantizer::Distortion(const State& s, double* ratios, int* overCount) const {
+double Quantizer::Distortion(const State& s, double* ratios, int* overCount, bool consistent) {
   double over = 0.0;
   int count = 0;
   for (int b = 0; b < layout_.count; ++b) {
     const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
     const int n = layout_.end[b] - layout_.start[b];
-    const float noise = kernels_.noise(xr_ + layout_.start[b], ix_ + layout_.start[b],
-                                       pow43_, stepPow_[se + kStepOffset], n);
+    int way = 0;
+    while (way < kNoiseWays && noiseStep_[b][way] != se) ++way;
+    float noise;
+    if (way < kNoiseWays) {
+      noise = noiseAt_[b][way];
+    } else {
+      noise = kernels_.noise(xr_ + layout_.start[b], ix_ + layout_.start[b], pow43_,
+                             stepPow_[se + kStepOffset], n);
+      if (consistent) {
+        const int w = noiseNext_[b];
+        noiseStep_[b][w] = se;
+        noiseAt_[b][w] = noise;
+        noiseNext_[b] = (w + 1) % kNoiseWays;
+      }
+    }
     const double r = noise / xmin_[b];
     ratios[b] = r;
     if (r > 1.0) {
@@ -423,20 +440,31 @@ void Quantizer::SearchForBits(int maxBits) {
   }
   double ratios[kMaxBands];
   int overCount = 0;
-  double bestOver = Distortion(s, ratios, &overCount);
+  double bestOver = Distortion(s, ratios, &overCount, huffmanBits_ <= maxBits);
   State best = s;
   int bestHuffman = huffmanBits_;
   int bestPart2 = 0;
   int bestCompress = 0;
   // A few amplification steps: longer searches measured worse, as they
   // starve the bands that were within their limit.
+  // Each inner loop ends on a gain whose predecessor was over the budget
+  // (or is the lowest allowed). Raising scale factors only adds to the
+  // values, and part2 only takes from the budget: the predecessor stays
+  // over, and the walk need not look below.
+  int lastPart2 = 0;
   for (int iter = 0; iter < 15 && overCount > 0; ++iter) {
+    const int scaleBefore = s.scalefacScale;
+    const int subblockBefore = s.subblockGain[0] + s.subblockGain[1] + s.subblockGain[2];
     if (!Amplify(&s, ratios)) break;
     const int part2 = ScalefactorBits(s, &compress);
     if (part2 < 0 || part2 >= maxBits) break;
-    const int huff = InnerLoop(&s, maxBits - part2, true);
+    const bool onlyRaised = s.scalefacScale == scaleBefore &&
+                            s.subblockGain[0] + s.subblockGain[1] + s.subblockGain[2] ==
+                                subblockBefore;
+    const int huff = InnerLoop(&s, maxBits - part2, true, !onlyRaised || part2 < lastPart2);
+    lastPart2 = part2;
     if (huff + part2 > maxBits) break;
-    const double over = Distortion(s, ratios, &overCount);
+    const double over = Distortion(s, ratios, &overCount, true);
     if (over < bestOver) {
       bestOver = over;
       best = s;
@@ -484,6 +512,7 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
   State s{};
   int bandStep[kMaxBands];
   int coarsest = -1000;
+  int floorBits = 0;
   for (int b = 0; b < layout_.count; ++b) {
     const int n = layout_.end[b] - layout_.start[b];
     double energy = 0.0;
@@ -535,6 +564,16 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
       if (meets(se)) break;
     }
     bandStep[b] = se;
+    // Every band is coded at its step or a finer one: the pairs' least
+    // bits at this step bound the granule's from below. Once the bound
+    // passes the budget the target is out of reach, and the rest of the
+    // walk would be wasted.
+    kernels_.quantize(x34_ + layout_.start[b], istepPow_[se + kStepOffset], n, q);
+    floorBits += HuffmanLowerBound(q, n);
+    if (floorBits > maxBits) {
+      SearchForBits(maxBits);
+      return;
+    }
   }
   // Global gain from the coarsest band with a scale factor; bands finer than
   // it get amplified. Both scale-factor resolutions are tried, the cheaper

@@ -76,9 +76,18 @@ class Quantizer {
   int ScalefactorBits(const State& s, int* compress) const;
   int SfLimit(int band) const;
   int MinGlobalGain(const State& s) const;
-  int InnerLoop(State* s, int budget, bool fromCurrent);
+  // fromCurrent: walk from s's gain instead of bisecting. descend: also try
+  // the gains below it; a caller that knows the gain below to be over the
+  // budget (fewer or equal values were over a larger budget there) passes
+  // false and saves the probe.
+  int InnerLoop(State* s, int budget, bool fromCurrent, bool descend = true);
   // Noise over allowed distortion per band; returns the over-noise score.
-  double Distortion(const State& s, double* ratios, int* overCount) const;
+  // A band's noise depends only on its step (its values follow from it):
+  // the noise of the last few steps of each band is kept, and a band met
+  // again at one of them is not measured again. consistent: ix_ holds the
+  // values of s in every band (not so after an overflow), so the bands'
+  // noise may be kept.
+  double Distortion(const State& s, double* ratios, int* overCount, bool consistent);
   bool Amplify(State* s, const double* ratios);
   void ApplyPreflag(State* s) const;
 
@@ -103,6 +112,11 @@ class Quantizer {
   int bandEdge_[kMaxBands + 1] = {};
   BandMaxima maxima_;
   int keptIx_[576];  // the inner loop's best answer so far
+  static constexpr int kNoiseWays = 4;
+  static constexpr int kNoStep = -100000;
+  int noiseStep_[kMaxBands][kNoiseWays];  // step exponents, kNoStep when unused
+  float noiseAt_[kMaxBands][kNoiseWays];
+  int noiseNext_[kMaxBands];              // the way the next miss replaces
   State state_{};
   HuffmanPlan plan_;
   int huffmanBits_ = 0;
