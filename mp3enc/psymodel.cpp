@@ -160,7 +160,7 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
   float* eb = scratch_.data();
   float* cb = eb + n;
   float* thrBin = cb + n;  // per bin
-  float* tonalBin = thrBin + p.hi[n - 1];  // per bin
+  float* tonalBin = thrBin + p.hi[n - 1];  // per bin, for the tonal ceiling only
   for (int b = 0; b < n; ++b) {
     double e = 0.0;
     double c = 0.0;
@@ -198,7 +198,9 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
       tb = std::clamp(-0.299 - 0.43 * lastLog, 0.0, 1.0);
     }
     const double snr = tb * tonalSnr + (1.0 - tb) * noiseSnr;
-    for (int j = p.lo[maskee]; j < p.hi[maskee]; ++j) tonalBin[j] = static_cast<float>(tb);
+    if (tuning_.tonalCeiling) {
+      for (int j = p.lo[maskee]; j < p.hi[maskee]; ++j) tonalBin[j] = static_cast<float>(tb);
+    }
     if (snr != lastSnr) {
       lastSnr = snr;
       lastGain = std::pow(10.0, -snr / 10.0);
@@ -219,14 +221,14 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
   for (int band = 0; band < bands; ++band) {
     double e = 0.0;
     double t = 0.0;
-    double tonal = 0.0;
     for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) {
       e += power[j];
       t += thrBin[j];
-      tonal += power[j] * tonalBin[j];
     }
     double ceiling = noiseCeiling_;
     if (tuning_.tonalCeiling) {
+      double tonal = 0.0;
+      for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) tonal += power[j] * tonalBin[j];
       // A band without tonal lines (every band of a short analysis) may
       // carry all of its energy as noise: ceiling^0.
       ceiling = e > 0.0 ? (tonal == 0.0 ? 1.0 : std::pow(ceiling, tonal / e)) : 1.0;
