@@ -190,12 +190,19 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
     }
     double tb = 1.0;
     if (ecb > 0.0) {
+      // tb = -0.299 - 0.43 ln(cbb), clamped to [0, 1], reaches 0 at cbb =
+      // 0.49889 and 1 at cbb = 0.048786; beyond points just past these the
+      // clamp decides and the logarithm is not needed.
       const double cbb = std::max(ct / ecb, 1e-6);
-      if (cbb != lastCbb) {
-        lastCbb = cbb;
-        lastLog = std::log(cbb);
+      if (cbb >= 0.4990) {
+        tb = 0.0;
+      } else if (cbb > 0.0487) {
+        if (cbb != lastCbb) {
+          lastCbb = cbb;
+          lastLog = std::log(cbb);
+        }
+        tb = std::clamp(-0.299 - 0.43 * lastLog, 0.0, 1.0);
       }
-      tb = std::clamp(-0.299 - 0.43 * lastLog, 0.0, 1.0);
     }
     const double snr = tb * tonalSnr + (1.0 - tb) * noiseSnr;
     if (tuning_.tonalCeiling) {
