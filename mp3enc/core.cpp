@@ -109,9 +109,6 @@ constexpr double kVbrAthLowerPerQuality = 0.175;
 constexpr double kVbrUpperSlopeDb = 8.0;
 constexpr float kVbrNoiseCeiling = 0.05f;
 
-// A variable level codes a granule to a target this much below its own when
-// that costs less than the granule's budget (see EncodeFrame).
-constexpr float kVbrStrictDb = 16.0f;
 // A channel whose perceptual entropy is below this share of the other's
 // passes the floor it does not use on to the other (0.1, 0.3, 0.5 and 1
 // measured: 0.1 leaves partly panned granules short, above 0.5 no gain).
@@ -193,8 +190,10 @@ class CoreImpl final : public Core {
       const FrameFormat& f = formatter_.Format();
       vbr_ = std::make_unique<VbrRateControl>(settings_.vbrQuality, f.sampleRate, channels_,
                                               f.granules, f.overheadBits);
-      vbrOffset_ = std::pow(10.0f, VbrRateControl::NoiseOffsetDb(settings_.vbrQuality) / 10.0f);
-      vbrStrictness_ = std::pow(10.0f, -kVbrStrictDb / 10.0f);
+      const VbrTuning& t = vbr_->Tuning();
+      vbrOffset_ = static_cast<float>(std::pow(10.0, t.noiseOffsetDb / 10.0));
+      vbrStrictness_ = static_cast<float>(std::pow(10.0, -t.strictDb / 10.0));
+      vbrBandCeiling_ = static_cast<float>(t.bandNoiseCeiling);
     }
     return true;
   }
@@ -424,6 +423,7 @@ class CoreImpl final : public Core {
         ath = psy.AthLong()[sfb] * athScaleLong_[sfb] * static_cast<float>(athLinesLong_[sfb]);
         aliased = aliasBandLong_[sfb] && energy[b] > kLongAliasExcess * g.psy[ch].longEnergy[sfb];
       }
+      if (settings_.vbr) ratio = std::min(ratio, vbrBandCeiling_);
       xmin[b] = std::max(ratio * energy[b] * offset, ath);
       if (aliased) xmin[b] *= kAliasMargin;
     }
@@ -520,8 +520,8 @@ class CoreImpl final : public Core {
       // allowance. Each granule gets the budget its perceptual entropy
       // against the level's noise target asks for, at least the level's
       // floor; the outer loop then spreads the noise over the bands by that
-      // target. A granule that meets a target kVbrStrictDb below the
-      // level's for fewer bits is coded to that target instead: the floor
+      // target. A granule that meets the level's stricter target for fewer
+      // bits is coded to that target instead: the floor
       // is there for the granules whose masking the model overestimates,
       // and the rest (quiet passages, transients over silence, speech
       // pauses) need not pay it. A granule with nothing above its allowed
@@ -529,8 +529,8 @@ class CoreImpl final : public Core {
       //
       // In a granule of one busy channel and a much quieter other (mid/side
       // of a mono-in-stereo signal, one-sided panning) the quiet channel is
-      // coded first, and the floor it leaves unused goes to the other: the
-      // signal gets the granule's floor, as a stereo one would.
+      // coded first, and the level's share of the floor it leaves unused
+      // goes to the other.
       const int maxFrame = formatter_.FrameBits(f.highestIndex);
       const int available =
           std::min(maxFrame - f.overheadBits, vbr_->FrameAllowance()) + 8 * fill;
@@ -549,7 +549,8 @@ class CoreImpl final : public Core {
           quant_[gr][ch]->SearchForNoise(budget, pe[gr][ch] < 1.0f ? 1.0f : vbrStrictness_);
           used += quant_[gr][ch]->Bits();
           if (k == 0 && channels_ == 2 && pe[gr][ch] < kVbrQuietShare * pe[gr][1 - ch]) {
-            inherited = std::max(0, vbr_->FloorBits() - quant_[gr][ch]->Bits());
+            inherited = static_cast<int>(vbr_->Tuning().inheritedShare *
+                                         std::max(0, vbr_->FloorBits() - quant_[gr][ch]->Bits()));
           }
         }
       }
@@ -661,7 +662,8 @@ class CoreImpl final : public Core {
   bool failed_ = false;
   std::unique_ptr<VbrRateControl> vbr_;
   float vbrOffset_ = 1.0f;
-  float vbrStrictness_ = 1.0f;  // kVbrStrictDb as a factor of the allowed distortion
+  float vbrStrictness_ = 1.0f;  // the strict target as a factor of the allowed distortion
+  float vbrBandCeiling_ = 1.0f;  // the most noise a band may carry against its energy
   std::vector<uint8_t> output_;
 };
 
