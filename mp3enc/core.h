@@ -17,7 +17,7 @@ inline constexpr uint32_t kCoreVersion = 0x630011;
 
 // What the core tells the outer interface after creation.
 struct CoreInfo {
-  float bandwidth = 0;           // Hz actually coded
+  float bandwidth = 0;           // Hz: passband edge (a tenth above it is coded too)
   int32_t delay = 0;             // samples per channel: 144 + 1057 = 1201
   int32_t outputBufferNeed = 0;  // most bytes one EncodeGranule call can write
   int32_t headerValue1 = 0;      // first 32 bits of the frame header (padding 0)
@@ -43,6 +43,10 @@ class Core {
   // count.
   virtual CoreAnswer EncodeGranule(const float* samples, uint8_t* out,
                                    size_t capacity, size_t* written) = 0;
+  // Nothing above hz belongs to the signal (an upsampled input holds only
+  // the converter's images there): the core codes nothing above it, even
+  // where it would code past the bandwidth. Called before the first granule.
+  virtual void LimitCodedBand(float hz) { (void)hz; }
 };
 
 // Creates a core for the settings, or nullptr when they are refused (a rate

@@ -59,6 +59,8 @@ int32_t Encoder::Prepare(const CoreFactory& factory, int32_t* blockSize) {
   core_ = factory(plan_.settings);
   if (core_ == nullptr) return MP3SENC_INVALID_PARAMETER;
   coreInfo_ = core_->Info();
+  // An upsampled input has no content above its own half rate.
+  core_->LimitCodedBand(0.5f * static_cast<float>(inputRate_));
   // The converter's output block holds whole frames of the core.
   if (coreInfo_.granulesPerFrame != plan_.granules) {
     core_.reset();

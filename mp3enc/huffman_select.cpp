@@ -270,6 +270,54 @@ constexpr bool SlotsMatchPlainTables() {
 }
 static_assert(SlotsMatchPlainTables());
 
+// Least bits of a pair (x, y), values clamped to 16 (16 standing for 16 and
+// above), over every table that can code it or any pair above it in both
+// coordinates. An escape costs at least its family's smallest linbits.
+struct PairFloor {
+  static constexpr int kSide = 17;
+  int bits[kSide * kSide];
+};
+
+PairFloor BuildPairFloor() {
+  PairFloor f{};
+  constexpr int kSide = PairFloor::kSide;
+  for (int x = 0; x < kSide; ++x) {
+    for (int y = 0; y < kSide; ++y) {
+      const int signs = (x != 0) + (y != 0);
+      if (std::max(x, y) <= 1) {
+        f.bits[x * kSide + y] = signs;
+        continue;
+      }
+      int least = INT_MAX;
+      for (int t = 1; t < 16; ++t) {
+        const HuffmanTable& h = kHuffmanTables[t];
+        if (h.lengths == nullptr || x >= h.dim || y >= h.dim) continue;
+        least = std::min(least, static_cast<int>(h.lengths[x * h.dim + y]));
+      }
+      for (int family : {16, 24}) {
+        const HuffmanTable& h = kHuffmanTables[family];
+        const int cx = std::min(x, 15);
+        const int cy = std::min(y, 15);
+        least = std::min(least, h.lengths[cx * 16 + cy] + h.linbits * ((x >= 15) + (y >= 15)));
+      }
+      f.bits[x * kSide + y] = least + signs;
+    }
+  }
+  for (int x = kSide - 1; x >= 0; --x) {
+    for (int y = kSide - 1; y >= 0; --y) {
+      int& v = f.bits[x * kSide + y];
+      if (x + 1 < kSide) v = std::min(v, f.bits[(x + 1) * kSide + y]);
+      if (y + 1 < kSide) v = std::min(v, f.bits[x * kSide + y + 1]);
+    }
+  }
+  return f;
+}
+
+const PairFloor& PairFloors() {
+  static const PairFloor floors = BuildPairFloor();
+  return floors;
+}
+
 // region0_count / region1_count by the number of bands in big_values.
 constexpr int kSplit[23][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {1, 1},
                                {1, 2}, {2, 2}, {2, 3}, {2, 3}, {3, 4}, {3, 4}, {3, 4}, {4, 5},
@@ -350,6 +398,15 @@ int FinishFixedSplit(const int* ix, const RegionLayout& layout, int big, int bit
 }
 
 }  // namespace
+
+int HuffmanLowerBound(const int* ix, int n) {
+  const int* f = PairFloors().bits;
+  int bits = 0;
+  for (int i = 0; i + 1 < n; i += 2) {
+    bits += f[std::min(ix[i], 16) * PairFloor::kSide + std::min(ix[i + 1], 16)];
+  }
+  return bits;
+}
 
 int HuffmanCoder::Count(const int* ix, const RegionLayout& layout, int limit,
                         const BandMaxima* bands) const {

@@ -36,6 +36,13 @@ struct BandMaxima {
   const int* max = nullptr;
 };
 
+// A lower bound of the Huffman bits (codes and signs) of the pairs of
+// ix[0..n), n even, that holds for every table and partition, and for any
+// values at least as large: a pair with a value above 1 must be coded in
+// big_values by some table; values of 0 and 1 may fall into count1 or the
+// zero part and are counted by their signs only.
+int HuffmanLowerBound(const int* ix, int n);
+
 class HuffmanCoder {
  public:
   // Plans the coding of ix (absolute values, all <= kMaxQuantValue) and

@@ -56,6 +56,11 @@ MP3ENC_AVX2 float Pow34Avx2(const float* x, int n, float* x34) {
   return p;
 }
 
+// Lanes below `count` (0..8) set.
+MP3ENC_AVX2 inline __m256i TailMask(int count) {
+  return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
 MP3ENC_AVX2 void QuantizeAvx2(const float* x34, float istep, int n, int* ix) {
   const __m256 s = _mm256_set1_ps(istep);
   const __m256 bias = _mm256_set1_ps(0.4054f);
@@ -64,7 +69,13 @@ MP3ENC_AVX2 void QuantizeAvx2(const float* x34, float istep, int n, int* ix) {
     const __m256 q = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(x34 + i), s), bias);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(ix + i), _mm256_cvttps_epi32(q));
   }
-  for (; i < n; ++i) ix[i] = static_cast<int>(x34[i] * istep + 0.4054f);
+  // Bands are often narrower than 8 lines: the rest in one masked step
+  // (masked lanes are neither read nor written).
+  if (i < n) {
+    const __m256i mask = TailMask(n - i);
+    const __m256 q = _mm256_add_ps(_mm256_mul_ps(_mm256_maskload_ps(x34 + i, mask), s), bias);
+    _mm256_maskstore_epi32(ix + i, mask, _mm256_cvttps_epi32(q));
+  }
 }
 
 MP3ENC_AVX2 float NoiseAvx2(const float* x, const int* ix, const float* pow43, float step,
@@ -80,12 +91,18 @@ MP3ENC_AVX2 float NoiseAvx2(const float* x, const int* ix, const float* pow43, f
         _mm256_sub_ps(_mm256_and_ps(_mm256_loadu_ps(x + i), absMask), _mm256_mul_ps(q, st));
     acc = _mm256_add_ps(acc, _mm256_mul_ps(d, d));
   }
+  // The rest in one masked step: a masked lane reads value 0, whose
+  // pow43 is 0, and adds 0 * 0 to its sum, which leaves it as it was.
+  if (i < n) {
+    const __m256i mask = TailMask(n - i);
+    const __m256i idx = _mm256_maskload_epi32(ix + i, mask);
+    const __m256 q = _mm256_i32gather_ps(pow43, idx, 4);
+    const __m256 d = _mm256_sub_ps(_mm256_and_ps(_mm256_maskload_ps(x + i, mask), absMask),
+                                   _mm256_mul_ps(q, st));
+    acc = _mm256_add_ps(acc, _mm256_mul_ps(d, d));
+  }
   float lanes[8];
   _mm256_storeu_ps(lanes, acc);
-  for (int l = 0; i < n; ++i, ++l) {
-    const float d = std::fabs(x[i]) - pow43[ix[i]] * step;
-    lanes[l] += d * d;
-  }
   return CombineLanes(lanes);
 }
 

@@ -160,7 +160,7 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
   float* eb = scratch_.data();
   float* cb = eb + n;
   float* thrBin = cb + n;  // per bin
-  float* tonalBin = thrBin + p.hi[n - 1];  // per bin
+  float* tonalBin = thrBin + p.hi[n - 1];  // per bin, for the tonal ceiling only
   for (int b = 0; b < n; ++b) {
     double e = 0.0;
     double c = 0.0;
@@ -190,15 +190,24 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
     }
     double tb = 1.0;
     if (ecb > 0.0) {
+      // tb = -0.299 - 0.43 ln(cbb), clamped to [0, 1], reaches 0 at cbb =
+      // 0.49889 and 1 at cbb = 0.048786; beyond points just past these the
+      // clamp decides and the logarithm is not needed.
       const double cbb = std::max(ct / ecb, 1e-6);
-      if (cbb != lastCbb) {
-        lastCbb = cbb;
-        lastLog = std::log(cbb);
+      if (cbb >= 0.4990) {
+        tb = 0.0;
+      } else if (cbb > 0.0487) {
+        if (cbb != lastCbb) {
+          lastCbb = cbb;
+          lastLog = std::log(cbb);
+        }
+        tb = std::clamp(-0.299 - 0.43 * lastLog, 0.0, 1.0);
       }
-      tb = std::clamp(-0.299 - 0.43 * lastLog, 0.0, 1.0);
     }
     const double snr = tb * tonalSnr + (1.0 - tb) * noiseSnr;
-    for (int j = p.lo[maskee]; j < p.hi[maskee]; ++j) tonalBin[j] = static_cast<float>(tb);
+    if (tuning_.tonalCeiling) {
+      for (int j = p.lo[maskee]; j < p.hi[maskee]; ++j) tonalBin[j] = static_cast<float>(tb);
+    }
     if (snr != lastSnr) {
       lastSnr = snr;
       lastGain = std::pow(10.0, -snr / 10.0);
@@ -219,14 +228,14 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
   for (int band = 0; band < bands; ++band) {
     double e = 0.0;
     double t = 0.0;
-    double tonal = 0.0;
     for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) {
       e += power[j];
       t += thrBin[j];
-      tonal += power[j] * tonalBin[j];
     }
     double ceiling = noiseCeiling_;
     if (tuning_.tonalCeiling) {
+      double tonal = 0.0;
+      for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) tonal += power[j] * tonalBin[j];
       // A band without tonal lines (every band of a short analysis) may
       // carry all of its energy as noise: ceiling^0.
       ceiling = e > 0.0 ? (tonal == 0.0 ? 1.0 : std::pow(ceiling, tonal / e)) : 1.0;

@@ -512,6 +512,7 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
   State s{};
   int bandStep[kMaxBands];
   int coarsest = -1000;
+  int floorBits = 0;
   for (int b = 0; b < layout_.count; ++b) {
     const int n = layout_.end[b] - layout_.start[b];
     double energy = 0.0;
@@ -563,6 +564,16 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
       if (meets(se)) break;
     }
     bandStep[b] = se;
+    // Every band is coded at its step or a finer one: the pairs' least
+    // bits at this step bound the granule's from below. Once the bound
+    // passes the budget the target is out of reach, and the rest of the
+    // walk would be wasted.
+    kernels_.quantize(x34_ + layout_.start[b], istepPow_[se + kStepOffset], n, q);
+    floorBits += HuffmanLowerBound(q, n);
+    if (floorBits > maxBits) {
+      SearchForBits(maxBits);
+      return;
+    }
   }
   // Global gain from the coarsest band with a scale factor; bands finer than
   // it get amplified. Both scale-factor resolutions are tried, the cheaper

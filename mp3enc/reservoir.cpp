@@ -103,36 +103,57 @@ namespace {
 // the seconds of excess at that rate the bank may lend.
 constexpr double kVbrCeiling = 1.25;
 constexpr double kVbrBankSeconds = 1.0;
-// Floor of an audible granule's budget, as a share of its nominal bits, at
-// qualities 40, 50, 60, 80 and 100 (interpolated in between): the masking
-// model is optimistic on tonal and speech granules (glockenspiel, sustained
-// tones), whose entropy then asks for too little. Granules with nothing
-// above their allowed distortion, or that meet a stricter target for fewer
-// bits, are not held to it. The factors place each level on the quality
-// set where it codes at least as well as LAME's -V setting of the nearest
-// average rate, without a higher rate, where it can; they stay below the
-// ceiling, which would otherwise starve sustained dense passages.
-constexpr double kVbrFloorAt[5] = {1.2, 1.15, 1.15, 1.1, 1.2};
-
-double FloorFactor(int quality) {
-  constexpr int kAt[5] = {40, 50, 60, 80, 100};
-  const int q = std::clamp(quality, 0, 100);
-  if (q <= kAt[0]) return kVbrFloorAt[0];
-  int i = 0;
-  while (kAt[i + 1] < q) ++i;
-  const double t = static_cast<double>(q - kAt[i]) / (kAt[i + 1] - kAt[i]);
-  return kVbrFloorAt[i] + t * (kVbrFloorAt[i + 1] - kVbrFloorAt[i]);
+// The tuning of each level, at qualities 40, 50, 60, 80 and 100 (levels 5
+// to 1), interpolated in between. Each was chosen on the quality set, against
+// LAME's -V setting of the nearest average rate (PEAQ), for the best grade
+// at no higher rate:
+// - floor: the masking model is optimistic on tonal and speech granules
+//   (glockenspiel, sustained tones), whose entropy then asks for too little.
+//   Granules with nothing above their allowed distortion, or that meet the
+//   stricter target for fewer bits, are not held to it. The floors stay
+//   below the ceiling, which would otherwise starve sustained dense passages;
+// - noise offset: the level's noise-to-mask target (the higher levels
+//   lower it further);
+// - strict target: at level 2, 13 dB instead of 16 gives up nothing
+//   measurable for 6 kbit/s less; the lower levels need the 16 dB on pure
+//   tones;
+// - band noise ceiling: noise-like bands filled with noise up to their own
+//   energy are heard on noise and dense mixtures (0.25-0.3: +0.02 to +0.03
+//   ODG for 2-4 kbit/s, the most bits buy anywhere); level 1 would run
+//   past its ceiling on dense music with it;
+// - inherited share: the full floor passed on in mono-in-stereo granules
+//   buys little at levels 3 and 4 (45 kbit/s above LAME's rate on such an
+//   item), half of it keeps most of the gain;
+// - entropy factor: level 4 spends a little less per bit of entropy.
+constexpr int kTunedAt[5] = {40, 50, 60, 80, 100};
+constexpr VbrTuning kTuned[5] = {
+    // floor, offset dB, strict dB, band ceiling, inherited, entropy factor
+    {1.2, -2.4, 16.0, 0.25, 1.0, 1.0},
+    {1.15, -3.0, 16.0, 0.25, 0.5, 0.875},
+    {1.25, -3.0, 16.0, 0.25, 0.5, 1.0},
+    {1.1, -4.0, 13.0, 0.3, 1.0, 1.0},
+    {1.2, -6.0, 16.0, 1.0, 1.0, 1.0},
+};
+constexpr bool TuningIsSane() {
+  for (const VbrTuning& t : kTuned) {
+    if (t.floorFactor <= 0.0 || t.floorFactor > kVbrCeiling || t.noiseOffsetDb > 0.0 ||
+        t.strictDb < 0.0 || t.bandNoiseCeiling <= 0.0 || t.bandNoiseCeiling > 1.0 ||
+        t.inheritedShare < 0.0 || t.inheritedShare > 1.0 || t.peFactor <= 0.0) {
+      return false;
+    }
+  }
+  return true;
 }
+static_assert(TuningIsSane());
+
 // Bits per bit of perceptual entropy at 80 kbit/s per channel: the entropy
 // counts only the lines above the allowed distortion; scale factors and
 // Huffman codes longer than the entropy bound cost the rest. Levels with a
 // higher nominal rate spend more per bit of entropy, by the nominal rate to
 // the power kVbrPeExponent (the rest of the spread between levels comes from
-// their noise targets).
+// their noise targets), times the level's entropy factor.
 constexpr double kVbrPeScale = 1.6;
 constexpr double kVbrPeExponent = 0.55;
-// Noise target in dB per unit of quality (quality 80: -4.8 dB).
-constexpr float kVbrOffsetPerQuality = -0.06f;
 
 }  // namespace
 
@@ -150,14 +171,28 @@ double VbrRateControl::NominalBitRate(int quality, int channels) {
   return mono * 1000.0;
 }
 
-float VbrRateControl::NoiseOffsetDb(int quality) {
-  const float q = static_cast<float>(std::clamp(quality, 0, 100));
-  return kVbrOffsetPerQuality * q;
+VbrTuning VbrRateControl::TuningFor(int quality) {
+  const int q = std::clamp(quality, 0, 100);
+  if (q <= kTunedAt[0]) return kTuned[0];
+  int i = 0;
+  while (kTunedAt[i + 1] < q) ++i;
+  const double t = static_cast<double>(q - kTunedAt[i]) / (kTunedAt[i + 1] - kTunedAt[i]);
+  const VbrTuning& a = kTuned[i];
+  const VbrTuning& b = kTuned[i + 1];
+  const auto mix = [t](double x, double y) { return x + t * (y - x); };
+  VbrTuning r;
+  r.floorFactor = mix(a.floorFactor, b.floorFactor);
+  r.noiseOffsetDb = mix(a.noiseOffsetDb, b.noiseOffsetDb);
+  r.strictDb = mix(a.strictDb, b.strictDb);
+  r.bandNoiseCeiling = mix(a.bandNoiseCeiling, b.bandNoiseCeiling);
+  r.inheritedShare = mix(a.inheritedShare, b.inheritedShare);
+  r.peFactor = mix(a.peFactor, b.peFactor);
+  return r;
 }
 
 VbrRateControl::VbrRateControl(int quality, int sampleRate, int channels, int granules,
                                int overheadBits)
-    : overheadBits_(overheadBits) {
+    : tuning_(TuningFor(quality)), overheadBits_(overheadBits) {
   const double nominal = NominalBitRate(quality, channels);
   const double frameSamples = 576.0 * granules;
   const double nominalFrame = nominal * frameSamples / sampleRate;
@@ -166,9 +201,10 @@ VbrRateControl::VbrRateControl(int quality, int sampleRate, int channels, int gr
   bank_ = bankMax_;
   const double granuleBits =
       (nominalFrame - overheadBits) / (static_cast<double>(granules) * channels);
-  floorBits_ = static_cast<int>(std::max(0.0, FloorFactor(quality) * granuleBits));
+  floorBits_ = static_cast<int>(std::max(0.0, tuning_.floorFactor * granuleBits));
   peScale_ = static_cast<float>(
-      kVbrPeScale * std::pow(nominal / std::max(1, channels) / 80000.0, kVbrPeExponent));
+      tuning_.peFactor * kVbrPeScale *
+      std::pow(nominal / std::max(1, channels) / 80000.0, kVbrPeExponent));
 }
 
 int VbrRateControl::FrameAllowance() const {

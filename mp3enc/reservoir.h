@@ -43,10 +43,29 @@ class RateControl {
   int64_t frames_ = 0;
 };
 
+// The tuning of one variable level (see VbrRateControl).
+struct VbrTuning {
+  // Floor of an audible granule's budget, as a share of its nominal bits.
+  double floorFactor = 1.0;
+  // dB added to every band's allowed distortion (negative: less noise).
+  double noiseOffsetDb = 0.0;
+  // A granule that meets a target this many dB below the level's for fewer
+  // bits than its budget is coded to that stricter target instead.
+  double strictDb = 0.0;
+  // The most noise any band may carry against its energy (noise-like bands
+  // included, which the model would otherwise let fill with noise).
+  double bandNoiseCeiling = 1.0;
+  // Share of the floor a quiet channel leaves unused that passes on to the
+  // busy one of its granule.
+  double inheritedShare = 1.0;
+  // Bits per bit of perceptual entropy, against the rule for all levels.
+  double peFactor = 1.0;
+};
+
 // Variable-bit-rate budgeting for one quality level (0..100).
 //
 // Each granule is coded to the level's noise-to-mask target: the allowed
-// distortion of every band is lowered by NoiseOffsetDb(). The bits a granule
+// distortion of every band is lowered by the level's noise offset. The bits a granule
 // may spend follow its perceptual entropy measured against that target (the
 // estimate of what coding at the target costs), between a floor of the
 // granule's nominal share times a factor of the level (audible granules
@@ -66,8 +85,9 @@ class VbrRateControl {
   // 96 kbit/s at qualities 100, 80, 60, 50 and 40; mono half of that, but
   // 56 kbit/s at 40), interpolated in between.
   static double NominalBitRate(int quality, int channels);
-  // dB added to the allowed distortion (negative: less noise).
-  static float NoiseOffsetDb(int quality);
+  // The level's tuning, interpolated between the measured levels.
+  static VbrTuning TuningFor(int quality);
+  const VbrTuning& Tuning() const { return tuning_; }
 
   // Main-data bits the whole frame may spend (the bank's allowance).
   int FrameAllowance() const;
@@ -79,6 +99,7 @@ class VbrRateControl {
   void Commit(int frameBits);
 
  private:
+  VbrTuning tuning_;
   double ceilingFrameBits_ = 0;  // frame bits at the ceiling rate
   double bankMax_ = 0;
   double bank_ = 0;

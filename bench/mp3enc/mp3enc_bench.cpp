@@ -1,5 +1,6 @@
 // Times our encoder against `lame -b 128` (CBR) and `lame -V 4` (VBR at a
-// similar average rate) on the same synthesised 44.1 kHz stereo file
+// similar average rate), and against both in LAME's fast mode `-q 7`, on
+// the same synthesised 44.1 kHz stereo file
 // (default 300 s), one process at a time, and prints throughput ratios
 // (above 1 means faster than LAME) and each process's peak memory. Ours runs
 // twice: the kestrune program end to end (as `lame` does: read the WAVE
@@ -215,6 +216,11 @@ int main(int argc, char** argv) {
   auto lame = [&](const char* opt, const char* value, const std::string& out) {
     return RunProgram({"/usr/bin/lame", "--silent", opt, value, wav, out}, out);
   };
+  // LAME's fast mode, the speed the encoder aims for at LAME's default
+  // quality (about twice LAME's default speed).
+  auto lameFast = [&](const char* opt, const char* value, const std::string& out) {
+    return RunProgram({"/usr/bin/lame", "--silent", "-q", "7", opt, value, wav, out}, out);
+  };
   auto ours = [&](const char* opt, const std::string& out) {
     return RunProgram({cli, wav, out, opt}, out);
   };
@@ -222,20 +228,28 @@ int main(int argc, char** argv) {
   const Run cliCbr = ours("-b128", dir + "/cli128.mp3");
   const Run coreCbr = RunCore(wav, dir + "/ours128.mp3", 128000, 0, true);
   const Run coreCbrPlain = RunCore(wav, dir + "/ours128p.mp3", 128000, 0, false);
+  const Run lameCbrFast = lameFast("-b", "128", dir + "/lame128q7.mp3");
   const Run lameVbr = lame("-V", "4", dir + "/lamev4.mp3");
+  const Run lameVbrFast = lameFast("-V", "4", dir + "/lamev4q7.mp3");
   const Run cliVbr = ours("-m2", dir + "/cliv2.mp3");
   const Run coreVbr = RunCore(wav, dir + "/oursv2.mp3", 0, 80, true);
   show("lame -b 128", lameCbr);
+  show("lame -q 7 -b 128", lameCbrFast);
   show("kestrune -b128", cliCbr);
   show("encoder library 128k (vector)", coreCbr);
   show("encoder library 128k (plain)", coreCbrPlain);
   show("lame -V 4", lameVbr);
+  show("lame -q 7 -V 4", lameVbrFast);
   show("kestrune -m2", cliVbr);
   show("encoder library level 2", coreVbr);
   std::printf("speed ratio CBR 128k (ours/lame, cpu time): program %.2f, library %.2f\n",
               lameCbr.cpuSeconds / cliCbr.cpuSeconds, lameCbr.cpuSeconds / coreCbr.cpuSeconds);
   std::printf("speed ratio VBR (level 2 / lame -V 4, cpu time): program %.2f, library %.2f\n",
               lameVbr.cpuSeconds / cliVbr.cpuSeconds, lameVbr.cpuSeconds / coreVbr.cpuSeconds);
+  std::printf("against lame -q 7 (cpu time): CBR program %.2f, library %.2f; VBR program %.2f, "
+              "library %.2f\n",
+              lameCbrFast.cpuSeconds / cliCbr.cpuSeconds, lameCbrFast.cpuSeconds / coreCbr.cpuSeconds,
+              lameVbrFast.cpuSeconds / cliVbr.cpuSeconds, lameVbrFast.cpuSeconds / coreVbr.cpuSeconds);
   std::printf("peak memory (ours/lame): CBR program %.2f, library %.2f; VBR program %.2f, "
               "library %.2f\n",
               static_cast<double>(cliCbr.peakKb) / lameCbr.peakKb,

@@ -106,7 +106,8 @@ TEST(Mp3EncCoreSignal, RoundTripQualityFloors) {
   cases.push_back({"sweep", Make(44100, 2, 3.0, [](double t, int, size_t) {
                       return static_cast<float>(12000.0 * std::sin(2 * M_PI * (20 * t + 1000 * t * t)));
                     }), 20.0});
-  // White noise loses the 27 % of its power above the 16 kHz band limit.
+  // White noise loses the 20 % of its power above the coded band (the 16 kHz
+  // bandwidth and the tenth above it).
   cases.push_back({"noise", Make(44100, 2, 2.0, [](double, int c, size_t i) {
                      return 6000.0f * Noise(i, c);
                    }), 3.5});

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "mp3enc/encoder.h"
+#include "mp3enc/fft.h"
 #include "mp3enc/mp3s_enc.h"
 #include "tests/mp3enc_core/core_test_util.h"
 #include "tools/qualityset/music_mixture.h"
@@ -284,6 +285,81 @@ TEST(EncoderVbr, LevelsAverageNearNominalOnMusicAndStayUnderTheCeilingOnNoise) {
       lastNoise = n;
     }
   }
+}
+
+// Mean power per FFT bin between lo and hi Hz of interleaved samples (all
+// channels), from Hann-windowed blocks of 2048.
+template <typename T>
+double BandPower(const std::vector<T>& x, int channels, double rate, double lo, double hi) {
+  constexpr int kSize = 2048;
+  PowerSpectrum fft(kSize);
+  std::vector<float> block(kSize);
+  std::vector<float> power(kSize / 2 + 1);
+  double sum = 0.0;
+  int count = 0;
+  const size_t frames = x.size() / static_cast<size_t>(channels);
+  for (int c = 0; c < channels; ++c) {
+    for (size_t start = 0; start + kSize <= frames; start += kSize) {
+      for (int i = 0; i < kSize; ++i) {
+        block[i] = static_cast<float>(x[(start + static_cast<size_t>(i)) * static_cast<size_t>(channels) +
+                                        static_cast<size_t>(c)]);
+      }
+      fft.Transform(block.data(), power.data());
+      for (int k = 0; k <= kSize / 2; ++k) {
+        const double hz = k * rate / kSize;
+        if (hz < lo || hz > hi) continue;
+        sum += power[k];
+        ++count;
+      }
+    }
+  }
+  return count > 0 ? sum / count : 0.0;
+}
+
+// The bandwidth is a passband edge: the stream carries the transition band a
+// tenth above it (the band the converter's filter lets through) at full
+// level, and nothing beyond. An upsampled input has nothing of its own above
+// its half rate: the converter's images there stay out of the stream.
+TEST(EncoderBandwidth, TransitionBandIsCodedAndUpsamplingImagesAreNot) {
+  TempDir dir;
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0.0, 0.1);
+  auto whiteNoise = [&](int32_t rate, int32_t channels) {
+    std::vector<float> x(static_cast<size_t>(rate) * 3 * static_cast<size_t>(channels));
+    for (float& v : x) v = static_cast<float>(noise(rng));
+    return x;
+  };
+  // 48 kHz stereo at 128 kbit/s: no conversion, bandwidth 15804 Hz, coded
+  // to 17384 Hz.
+  const std::vector<float> wide = whiteNoise(48000, 2);
+  const Encoded e = Encode(wide, 48000, 128000, 2, 0, 0);
+  ASSERT_EQ(e.encodeStatus, 0);
+  EXPECT_EQ(e.info.bandwidth, 15804.0f);
+  ASSERT_EQ(e.info.sampleRate, 48000);
+  WriteBytes(dir / "wide.mp3", e.bytes);
+  const ReferenceDecodings wideDec = DecodeWithReferences(dir / "wide.mp3");
+  ASSERT_EQ(wideDec.complaints, "");
+  const std::vector<int16_t>& w = wideDec.mpg123;
+  const double in = BandPower(wide, 2, 48000, 1000, 15000) * 32768.0 * 32768.0;
+  EXPECT_GT(BandPower(w, 2, 48000, 1000, 15000), 0.5 * in);  // the passband
+  EXPECT_GT(BandPower(w, 2, 48000, 16100, 17200), 0.5 * in);  // the transition band
+  EXPECT_LT(BandPower(w, 2, 48000, 18000, 23000), 1e-4 * in);  // above it
+
+  // 22050 Hz stereo at 128 kbit/s: upsampled to 44100 Hz, bandwidth 11025 Hz.
+  const std::vector<float> narrow = whiteNoise(22050, 2);
+  const Encoded u = Encode(narrow, 22050, 128000, 2, 0, 0);
+  ASSERT_EQ(u.encodeStatus, 0);
+  EXPECT_EQ(u.info.bandwidth, 11025.0f);
+  ASSERT_EQ(u.info.sampleRate, 44100);
+  WriteBytes(dir / "narrow.mp3", u.bytes);
+  const ReferenceDecodings narrowDec = DecodeWithReferences(dir / "narrow.mp3");
+  ASSERT_EQ(narrowDec.complaints, "");
+  const std::vector<int16_t>& n = narrowDec.mpg123;
+  // The same power over half the bins of the doubled rate: twice per bin.
+  const double pass = BandPower(n, 2, 44100, 1000, 10000);
+  EXPECT_GT(pass, 2.0 * 0.5 * BandPower(narrow, 2, 22050, 1000, 10000) * 32768.0 * 32768.0);
+  // Coded, the images just above 11025 Hz would keep a third of that.
+  EXPECT_LT(BandPower(n, 2, 44100, 11200, 12100), 1e-3 * pass);
 }
 
 }  // namespace
