@@ -114,24 +114,25 @@ constexpr double kVbrBankSeconds = 1.0;
 //   below the ceiling, which would otherwise starve sustained dense passages;
 // - noise offset: the level's noise-to-mask target (the higher levels
 //   lower it further);
-// - strict target: at level 2, 13 dB instead of 16 gives up nothing
-//   measurable for 6 kbit/s less; the lower levels need the 16 dB on pure
-//   tones;
+// - strict target: at level 2, 13 dB instead of 16 gives up little
+//   (0.09 on pure tones, nothing on the rest) for 6 kbit/s less; the lower
+//   levels need the 16 dB on pure tones;
 // - band noise ceiling: noise-like bands filled with noise up to their own
 //   energy are heard on noise and dense mixtures (0.25-0.3: +0.02 to +0.03
 //   ODG for 2-4 kbit/s, the most bits buy anywhere); level 1 would run
 //   past its ceiling on dense music with it;
 // - inherited share: the full floor passed on in mono-in-stereo granules
 //   buys little at levels 3 and 4 (45 kbit/s above LAME's rate on such an
-//   item), half of it keeps most of the gain;
-// - entropy factor: level 4 spends a little less per bit of entropy.
+//   item), a half to two thirds of it keeps most of the gain;
+// - entropy factor: level 4 spends less per bit of entropy (its noise
+//   ceiling and the coded transition band buy more than the bits it saves).
 constexpr int kTunedAt[5] = {40, 50, 60, 80, 100};
 constexpr VbrTuning kTuned[5] = {
     // floor, offset dB, strict dB, band ceiling, inherited, entropy factor
     {1.2, -2.4, 16.0, 0.25, 1.0, 1.0},
-    {1.15, -3.0, 16.0, 0.25, 0.5, 0.875},
-    {1.25, -3.0, 16.0, 0.25, 0.5, 1.0},
-    {1.1, -4.0, 13.0, 0.3, 1.0, 1.0},
+    {1.15, -3.0, 16.0, 0.25, 0.5, 0.85},
+    {1.15, -3.0, 16.0, 0.25, 0.7, 1.0},
+    {1.1, -3.7, 13.0, 0.3, 1.0, 1.0},
     {1.2, -6.0, 16.0, 1.0, 1.0, 1.0},
 };
 constexpr bool TuningIsSane() {

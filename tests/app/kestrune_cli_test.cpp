@@ -11,9 +11,7 @@
 namespace kestrune {
 namespace {
 
-using testing::ProgramResult;
-using testing::RunProgram;
-using testing::TempDir;
+using namespace testing;
 namespace fs = std::filesystem;
 
 const std::string kNotSet = "The input or the output file is not set.";

@@ -11,9 +11,7 @@
 namespace kestrune {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using namespace testing;
 
 TEST(FileStream, OpenModesCreateTruncateAndRefuseWhatIsMissing) {
   TempDir dir;

@@ -88,8 +88,6 @@ class FakeCore : public Core {
     return CoreAnswer::kMore;
   }
 
-  int FrameBytes() const { return frameBytes_; }
-
  private:
   bool Release(uint8_t* out, size_t capacity, size_t* written) {
     if (capacity < static_cast<size_t>(frameBytes_)) return false;

@@ -24,13 +24,7 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace kestrune {
 namespace {
 
-using testing::MakeWave;
-using testing::ReadBytes;
-using testing::ReadPcmWave;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WaveSpec;
-using testing::WriteBytes;
+using namespace testing;
 
 // The Ogg page checksum (RFC 3533: CRC-32, polynomial 0x04C11DB7, not
 // reflected, initial value 0) over a page with its checksum field zeroed.

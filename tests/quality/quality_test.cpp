@@ -73,7 +73,7 @@ constexpr Floor kFloors[] = {
     {"mono64", "sparse", -0.18},
     {"mono64", "wide", -2.33},
     {"mono64", "monostereo", -2.20},
-    {"vbr2-V2", "ref-clicks", -0.18},
+    {"vbr2-V2", "ref-clicks", -0.16},
     {"vbr2-V2", "ref-noise", -0.55},
     {"vbr2-V2", "ref-pluck", -0.26},
     {"vbr2-V2", "ref-speech", 0.00},

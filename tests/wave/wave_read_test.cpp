@@ -132,12 +132,6 @@ TEST(WaveRead, RawFrameWindowsAndBlockLimits) {
   EXPECT_FALSE(block.Prepare(0x100001, 1, 2));
   EXPECT_FALSE(block.Prepare(1, 4, 3));
   EXPECT_TRUE(block.Prepare(0x100000, 8, 24));
-
-  // Nine channels: counted, but never read as frames.
-  WaveFile wide;
-  ASSERT_TRUE(wide.Open(Put("nine.wav", PcmFile(1, 9, 8000, 16, samples))));
-  EXPECT_EQ(wide.GetData()->GetFrameCount(), 2000 / 18);
-  EXPECT_FALSE(wide.GetData()->ReadFloat(f, 1024));
 }
 
 // An RF64 header whose ds64 claims the given sizes, followed by data; or

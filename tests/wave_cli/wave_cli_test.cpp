@@ -12,9 +12,7 @@
 namespace kestrune {
 namespace {
 
-using testing::ProgramResult;
-using testing::RunProgram;
-using testing::TempDir;
+using namespace testing;
 
 const std::string kBanner = "Kestrune 0.1.0\n";
 
