@@ -593,32 +593,65 @@ class CoreImpl final : public Core {
       for (int ch = 0; ch < channels_; ++ch) quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
     }
     // A granule that will take stuffing codes big_values over all its lines,
-    // so that decoders skip the stuffing instead of reading it as values.
+    // so that decoders skip the stuffing instead of reading it as values
+    // (read as count1 quadruples, zeros decode to values, and decoders part
+    // ways on the last quadruple). Covering costs bits where the coded band
+    // ends inside a scale-factor band: the zero lines above it must be coded
+    // in region 1 or 2. When the frame cannot carry that, the last covered
+    // granule is coarsened by the excess and the stuffing planned again.
     bool covering[2][2] = {{false, false}, {false, false}};
-    for (int round = 0; round < 4; ++round) {
-      int64_t take[2][2];
-      int64_t trailing = 0;
-      formatter_.PlanStuffing(*frame_, choice.frameBits, 0, take, &trailing);
-      bool changed = false;
+    const int available = choice.frameBits - f.overheadBits + 8 * formatter_.Fill();
+    auto frameTotal = [&] {
+      int total = 0;
+      for (int gr = 0; gr < f.granules; ++gr) {
+        for (int ch = 0; ch < channels_; ++ch) total += frame_->gr[gr][ch].part23Length;
+      }
+      return total;
+    };
+    for (int pass = 0; pass < 4; ++pass) {
+      for (int round = 0; round < 4; ++round) {
+        int64_t take[2][2];
+        int64_t trailing = 0;
+        formatter_.PlanStuffing(*frame_, choice.frameBits, 0, take, &trailing);
+        bool changed = false;
+        for (int gr = 0; gr < f.granules; ++gr) {
+          for (int ch = 0; ch < channels_; ++ch) {
+            if (take[gr][ch] > 0 && !covering[gr][ch]) {
+              covering[gr][ch] = true;
+              quant_[gr][ch]->Finish(&frame_->gr[gr][ch], true);
+              // part2_3_length has 12 bits: keep the plain plan when
+              // covering would not fit.
+              if (frame_->gr[gr][ch].part23Length > 4095) {
+                quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
+              }
+              changed = true;
+            }
+          }
+        }
+        if (!changed) break;
+      }
+      const int excess = frameTotal() - available;
+      if (excess <= 0) break;
+      int lastGr = -1;
+      int lastCh = -1;
       for (int gr = 0; gr < f.granules; ++gr) {
         for (int ch = 0; ch < channels_; ++ch) {
-          if (take[gr][ch] > 0 && !covering[gr][ch]) {
-            covering[gr][ch] = true;
-            quant_[gr][ch]->Finish(&frame_->gr[gr][ch], true);
-            // part2_3_length has 12 bits: keep the plain plan when covering
-            // would not fit.
-            if (frame_->gr[gr][ch].part23Length > 4095) {
-              quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
-            }
-            changed = true;
+          if (covering[gr][ch]) {
+            lastGr = gr;
+            lastCh = ch;
           }
         }
       }
-      if (!changed) break;
+      if (lastGr < 0) break;
+      Quantizer& q = *quant_[lastGr][lastCh];
+      if (!q.Shrink(q.Bits() - excess)) break;
+      q.Finish(&frame_->gr[lastGr][lastCh], true);
+      if (frame_->gr[lastGr][lastCh].part23Length > 4095) {
+        q.Finish(&frame_->gr[lastGr][lastCh]);
+      }
     }
-    // Covering costs bits; it must never take the frame beyond what it can
-    // carry.
-    const int available = choice.frameBits - f.overheadBits + 8 * formatter_.Fill();
+    // Covering must never take the frame beyond what it can carry: what
+    // coarsening could not fit is coded plain.
     for (int gr = f.granules - 1; gr >= 0; --gr) {
       for (int ch = channels_ - 1; ch >= 0; --ch) {
         int total = 0;

@@ -639,6 +639,26 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
   SearchForBits(maxBits);
 }
 
+bool Quantizer::Shrink(int maxBits) {
+  if (silent_) return false;
+  // Raise the global gain a step at a time until the covering plan fits;
+  // the scale factors stay.
+  const State before = state_;
+  for (int g = state_.globalGain + 1; g <= 255; ++g) {
+    state_.globalGain = g;
+    if (!Quantize(state_)) continue;
+    HuffmanPlan plan;
+    const int bits = coder_.PlanCovering(ix_, regions_, &plan);
+    if (part2_ + bits <= maxBits) {
+      huffmanBits_ = bits;
+      return true;
+    }
+  }
+  state_ = before;
+  Quantize(state_);
+  return false;
+}
+
 void Quantizer::Respend(int maxBits) {
   if (silent_) return;
   const int budget = maxBits - part2_;

@@ -53,6 +53,11 @@ class Quantizer {
   // Re-runs the inner loop with the current scale factors for a new budget
   // (used to spend bits the reservoir cannot keep).
   void Respend(int maxBits);
+  // Coarsens the current result, scale factors kept, until its covering
+  // plan (big_values over all lines) takes at most maxBits: room for
+  // covering a granule that must take stuffing. False when no global gain
+  // gets there; the result is then as it was.
+  bool Shrink(int maxBits);
   int Bits() const { return part2_ + huffmanBits_; }
   // Writes side information and main data of the current result; covering:
   // big_values over the whole granule (for a granule that takes stuffing).
