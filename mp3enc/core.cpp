@@ -654,11 +654,9 @@ class CoreImpl final : public Core {
     // coarsening could not fit is coded plain.
     for (int gr = f.granules - 1; gr >= 0; --gr) {
       for (int ch = channels_ - 1; ch >= 0; --ch) {
-        int total = 0;
-        for (int g2 = 0; g2 < f.granules; ++g2) {
-          for (int c2 = 0; c2 < channels_; ++c2) total += frame_->gr[g2][c2].part23Length;
+        if (covering[gr][ch] && frameTotal() > available) {
+          quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
         }
-        if (total > available && covering[gr][ch]) quant_[gr][ch]->Finish(&frame_->gr[gr][ch]);
       }
     }
     formatter_.Assemble(*frame_, choice.index, choice.padding, modeExtension, nullptr, nullptr,
