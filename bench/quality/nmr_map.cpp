@@ -11,7 +11,11 @@
 // Prints, per group of N bands (default 4), the mean ratio in dB over the
 // frames and the count of frames in which a band of the group lies 1.5 dB
 // above its mask (what RelDistFramesB counts), ours and LAME's; --frames adds
-// one line per frame with the loudest band of each. SETTING is one of the
+// one line per frame with the loudest band of each. Then both grades and the
+// eleven model output variables side by side, each with the change of our
+// grade were it to take LAME's value (the network run again with that one
+// variable swapped): the largest changes name what costs us most, e.g. a
+// bandwidth variable when the loss is the band above the coded one. SETTING is one of the
 // benchmark's or the test's settings (cbr128, mono64, ...) or a level with
 // the LAME -V to set it against (vbr2-V2, vbr3-V3, ...).
 #include <algorithm>
@@ -21,10 +25,12 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "tools/peaq/ear_model.h"
+#include "tools/peaq/peaq.h"
 #include "tools/peaq/peaq_tables.h"
 #include "tools/peaq/wav_input.h"
 #include "tools/qualityset/alignment.h"
@@ -108,6 +114,22 @@ std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) 
 }
 
 double Db(double x) { return 10.0 * std::log10(std::max(x, 1e-30)); }
+
+// Both grades, the model output variables, and what each of LAME's values
+// would change in our grade.
+void PrintVariables(const Item& item, const Channels& ours, const Channels& lame) {
+    const peaq::Result a = peaq::evaluate(item.channels, ours);
+    const peaq::Result b = peaq::evaluate(item.channels, lame);
+    std::printf("\nODG ours %.3f, LAME %.3f (difference %+.3f)\n", a.odg, b.odg, a.odg - b.odg);
+    std::printf("%-16s %11s %11s  our ODG with LAME's value\n", "variable", "ours", "LAME");
+    for (std::size_t k = 0; k < peaq::kMovCount; ++k) {
+        peaq::Result swapped = a;
+        swapped.movs[k] = b.movs[k];
+        peaq::applyNeuralNetwork(swapped);
+        std::printf("%-16s %11.4f %11.4f  %+.3f\n", peaq::kMovNames[k], a.movs[k], b.movs[k],
+                    swapped.odg - a.odg);
+    }
+}
 
 }  // namespace
 
@@ -208,5 +230,11 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("frames with a band 1.5 dB above its mask: ours %d, LAME %d, of %zu\n", framesA, framesB, a.size());
+    try {
+        PrintVariables(item, oursDecoded, lameDecoded);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "nmr_map: PEAQ: %s\n", e.what());
+        return 1;
+    }
     return 0;
 }
