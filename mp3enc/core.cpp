@@ -558,7 +558,8 @@ class CoreImpl final : public Core {
         const float w = pending_[gr].blockType == kShortBlock ? shortPeWeight_ : longWeight;
         const float demand[2] = {pe[gr][0] * w, pe[gr][1] * w};
         int targets[2];
-        RateControl::GranuleTargets(meanBits, resv, resvMax, demand, channels_, targets);
+        RateControl::GranuleTargets(meanBits, resv, resvMax, demand, channels_,
+                                    modeExtension == 2, targets);
         int granuleUsed = 0;
         for (int ch = 0; ch < channels_; ++ch) {
           const int cap = std::min({4095, targets[ch], available - used});
