@@ -30,9 +30,10 @@ class RateControl {
 
   // Per-granule budgets. mainBits: the frame's main-data slot; resvBits: the
   // reservoir fill in bits; resvMax: its limit in bits. pe: demand per
-  // channel. targets: budget per channel; returns the granule's hard cap.
+  // channel. midSide: the granule is coded as mid and side, whose bits are
+  // split by demand. targets: budget per channel.
   static void GranuleTargets(int meanBits, int resvBits, int resvMax, const float* pe,
-                             int channels, int* targets);
+                             int channels, bool midSide, int* targets);
 
  private:
   const FrameFormatter& formatter_;

@@ -136,6 +136,32 @@ TEST(Mp3EncCoreFormat, ConstantBitRatePaddingFollowsTheNominalRate) {
   EXPECT_NEAR(oddBits, 100000.0 * 1152 * 1000 / 44100, 2000.0);
 }
 
+TEST(Mp3EncCoreFormat, GranuleTargetsSplitMidSideByDemand) {
+  // 2000 mean bits, an empty reservoir of 4000: 400 go to the build-up, and
+  // the reservoir has nothing to lend.
+  int t[2];
+  const float busyMid[2] = {900.0f, 100.0f};
+  RateControl::GranuleTargets(2000, 0, 4000, busyMid, 2, false, t);
+  EXPECT_EQ(t[0], 800);  // left/right: an even split
+  EXPECT_EQ(t[1], 800);
+  RateControl::GranuleTargets(2000, 0, 4000, busyMid, 2, true, t);
+  EXPECT_EQ(t[0], 1280);  // a share of 0.9, held to 0.8
+  EXPECT_EQ(t[1], 320);
+  const float busySide[2] = {100.0f, 300.0f};
+  RateControl::GranuleTargets(2000, 0, 4000, busySide, 2, true, t);
+  EXPECT_EQ(t[0], 400);
+  EXPECT_EQ(t[1], 1200);
+  const float silent[2] = {0.0f, 0.0f};
+  RateControl::GranuleTargets(2000, 0, 4000, silent, 2, true, t);
+  EXPECT_EQ(t[0], 800);
+  EXPECT_EQ(t[1], 800);
+  // A channel's part2_3_length holds 12 bits: what it cannot take stays
+  // with the other (a full reservoir adds 7200 - 3600 forced bits).
+  RateControl::GranuleTargets(3600, 7200, 4000, busyMid, 2, true, t);
+  EXPECT_EQ(t[0], 4095);
+  EXPECT_EQ(t[1], 3600 + 3600 - 4095);
+}
+
 TEST(Mp3EncCoreFormat, CrcProtectedStreamsCarryTheRightChecksums) {
   kestrune::testing::TempDir dir;
   for (int rate : {44100, 24000, 11025}) {

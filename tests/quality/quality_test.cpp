@@ -45,17 +45,17 @@ struct Floor {
     double odg;
 };
 constexpr Floor kFloors[] = {
-    {"cbr128", "ref-clicks", -0.02},
+    {"cbr128", "ref-clicks", -0.01},
     {"cbr128", "ref-noise", -1.29},
-    {"cbr128", "ref-pluck", -1.30},
-    {"cbr128", "ref-speech", -0.20},
+    {"cbr128", "ref-pluck", -1.20},
+    {"cbr128", "ref-speech", -0.10},
     {"cbr128", "ref-tones", 0.00},
-    {"cbr128", "piano", -1.38},
+    {"cbr128", "piano", -1.18},
     {"cbr128", "castanets", -0.05},
     {"cbr128", "glockenspiel", -1.35},
     {"cbr128", "mixture", -0.64},
-    {"cbr128", "applause", -1.09},
-    {"cbr128", "speech", -0.24},
+    {"cbr128", "applause", -1.07},
+    {"cbr128", "speech", -0.17},
     {"cbr128", "sparse", -0.08},
     {"cbr128", "wide", -1.43},
     {"cbr128", "monostereo", -0.08},
