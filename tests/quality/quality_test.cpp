@@ -52,7 +52,7 @@ constexpr Floor kFloors[] = {
     {"cbr128", "ref-tones", 0.00},
     {"cbr128", "piano", -1.18},
     {"cbr128", "castanets", -0.05},
-    {"cbr128", "glockenspiel", -1.35},
+    {"cbr128", "glockenspiel", -1.22},
     {"cbr128", "mixture", -0.64},
     {"cbr128", "applause", -1.07},
     {"cbr128", "speech", -0.17},
