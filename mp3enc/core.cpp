@@ -97,6 +97,20 @@ constexpr double kLowBandDb = 6.0;
 constexpr double kHighBandHz = 8000.0;
 constexpr double kHighAthDb = 10.0;
 
+// At the constant stereo rates of kShapedRate bits per channel and above
+// the budget often leaves every band of a granule within its allowed
+// distortion, and the outer loop then stops with the noise white (every
+// scale factor 0): far below the mask where the signal is loud, close to it
+// in the quiet upper bands of a decaying piano or bell. Such a granule is
+// searched once more against allowed distortions lowered to kShapeMarginDb
+// below the level it reached, so that the noise follows the mask, and the
+// result is kept when its worst band lies lower. Measured on the quality set
+// (PEAQ against LAME): 160 kbps +0.012, 192 +0.007, 320 +0.017, 128 even,
+// the bells at 128 and 192 kbps +0.015 and +0.056; margins of 1.5, 3, 6, 15
+// and 20 dB measured a little worse on average.
+constexpr int kShapedRate = 64000;
+constexpr double kShapeMarginDb = 10.0;
+
 // Below 32 kHz a short window spans 16 ms or more, and the noise of a window
 // that holds an attack spreads over all of it, ahead of the attack too. The
 // short analysis sees each window alone, so the constant rates there cap a
@@ -178,6 +192,9 @@ class CoreImpl final : public Core {
     const double aliasLimit = format.sampleRate >= 32000 ? kAliasBandHz : 0.0;
     const bool rebalance = !s.vbr && format.sampleRate >= 44100;
     limitPreEcho_ = !s.vbr && format.sampleRate < 32000;
+    if (!s.vbr && channels_ == 2 && s.bitRate / 2 >= kShapedRate) {
+      shapeMargin_ = static_cast<float>(std::pow(10.0, -kShapeMarginDb / 10.0));
+    }
     for (int b = 0; b < kLongBands; ++b) {
       const double centre = 0.5 * (e.longEdge[b] + e.longEdge[b + 1]) * format.sampleRate / 1152.0;
       aliasBandLong_[b] = centre < aliasLimit;
@@ -533,7 +550,11 @@ class CoreImpl final : public Core {
         int granuleUsed = 0;
         for (int ch = 0; ch < channels_; ++ch) {
           const int cap = std::min({4095, targets[ch], available - used});
-          quant_[gr][ch]->SearchForBits(std::max(cap, 0));
+          if (shapeMargin_ > 0.0f) {
+            quant_[gr][ch]->SearchForBitsShaped(std::max(cap, 0), shapeMargin_);
+          } else {
+            quant_[gr][ch]->SearchForBits(std::max(cap, 0));
+          }
           used += quant_[gr][ch]->Bits();
           granuleUsed += quant_[gr][ch]->Bits();
         }
@@ -706,7 +727,8 @@ class CoreImpl final : public Core {
   float ratioScaleShort_[kShortBands];
   float athScaleLong_[kLongBands];
   float athScaleShort_[kShortBands];
-  bool limitPreEcho_ = false;  // constant rates below 32 kHz (see kPreEchoRise)
+  bool limitPreEcho_ = false;
+  float shapeMargin_ = 0.0f;  // see kShapeMarginDb; 0 where it does not apply  // constant rates below 32 kHz (see kPreEchoRise)
   double codedTop_ = 0.0;  // Hz: the bandwidth and the transition band above it
   int longCut_ = 0;        // lines from here on lie above codedTop_
   int shortCut_ = 0;       // the same in each short window

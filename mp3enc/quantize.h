@@ -46,6 +46,11 @@ class Quantizer {
   void Load(const float* xr, int blockType, const float* xmin);
   // Outer loop within maxBits (part2_3 bits).
   void SearchForBits(int maxBits);
+  // The outer loop within maxBits; when that leaves every band within its
+  // allowed distortion, once more against the allowed distortions times
+  // margin times the worst band's noise ratio, kept when its worst band
+  // (against the allowed distortion) lies lower.
+  void SearchForBitsShaped(int maxBits, float margin);
   // Variable-bit-rate search: the coarsest steps that keep every band's
   // noise within its allowed distortion times strictness; when that takes
   // more than maxBits, the outer loop within maxBits instead.
