@@ -38,6 +38,8 @@ struct PsyTuning {
   // domain): noise-like bands, where noise replacing noise is not heard,
   // go free.
   bool tonalCeiling = false;
+  // Signal-to-mask ratio of the short analyses (dB).
+  float shortSnr = kShortSnr;
 };
 
 struct PsyOutput {

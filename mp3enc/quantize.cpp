@@ -445,14 +445,13 @@ void Quantizer::SearchForBits(int maxBits) {
   int bestHuffman = huffmanBits_;
   int bestPart2 = 0;
   int bestCompress = 0;
-  // A few amplification steps: longer searches measured worse, as they
-  // starve the bands that were within their limit.
+  // A few amplification steps (see kAmplifySteps).
   // Each inner loop ends on a gain whose predecessor was over the budget
   // (or is the lowest allowed). Raising scale factors only adds to the
   // values, and part2 only takes from the budget: the predecessor stays
   // over, and the walk need not look below.
   int lastPart2 = 0;
-  for (int iter = 0; iter < 15 && overCount > 0; ++iter) {
+  for (int iter = 0; iter < amplifySteps_ && overCount > 0; ++iter) {
     const int scaleBefore = s.scalefacScale;
     const int subblockBefore = s.subblockGain[0] + s.subblockGain[1] + s.subblockGain[2];
     if (!Amplify(&s, ratios)) break;

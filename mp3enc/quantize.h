@@ -13,6 +13,10 @@
 namespace mp3enc {
 
 inline constexpr int kMaxBands = 39;  // 13 short bands x 3 windows
+// Amplification steps of the outer loop in constant-rate coding: longer
+// searches measured worse at the usual rates, as they starve the bands that
+// were within their limit.
+inline constexpr int kAmplifySteps = 15;
 
 // Scale-factor bands of a block in coding order: long blocks 22 bands,
 // short blocks 13 bands x 3 windows (band major, window minor), matching the
@@ -51,6 +55,9 @@ class Quantizer {
   // margin times the worst band's noise ratio, kept when its worst band
   // (against the allowed distortion) lies lower.
   void SearchForBitsShaped(int maxBits, float margin);
+  // Amplification steps the outer loop of SearchForBits may take (default
+  // kAmplifySteps).
+  void SetAmplifySteps(int steps) { amplifySteps_ = steps; }
   // Variable-bit-rate search: the coarsest steps that keep every band's
   // noise within its allowed distortion times strictness; when that takes
   // more than maxBits, the outer loop within maxBits instead.
@@ -130,6 +137,7 @@ class Quantizer {
   State state_{};
   HuffmanPlan plan_;
   int huffmanBits_ = 0;
+  int amplifySteps_ = kAmplifySteps;
   int part2_ = 0;
   int compress_ = 0;
   const float* pow43_;
