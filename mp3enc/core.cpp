@@ -98,6 +98,28 @@ constexpr double kLowBandDb = 6.0;
 constexpr double kHighBandHz = 8000.0;
 constexpr double kHighAthDb = 10.0;
 
+// At the constant stereo rates of kShapedRate bits per channel and above
+// the budget often leaves every band of a granule within its allowed
+// distortion, and the outer loop then stops with the noise white (every
+// scale factor 0): far below the mask where the signal is loud, close to it
+// in the quiet upper bands of a decaying piano or bell. Such a granule is
+// searched once more against allowed distortions lowered to kShapeMarginDb
+// below the level it reached, so that the noise follows the mask, and the
+// result is kept when its worst band lies lower. Measured on the quality set
+// (PEAQ against LAME): 160 kbps +0.012, 192 +0.007, 320 +0.017, 128 even,
+// the bells at 128 and 192 kbps +0.015 and +0.056; margins of 1.5, 3, 6, 15
+// and 20 dB measured a little worse on average.
+constexpr int kShapedRate = 64000;
+constexpr double kShapeMarginDb = 10.0;
+// From 80 kbit/s per channel (stereo 160 kbps and up) mid/side is chosen
+// while its perceptual entropy is below kHighRateMsBias times left/right's:
+// with the granule's bits split by demand, mid/side codes even uncorrelated
+// channels a little better there. Measured on the quality set (PEAQ against
+// LAME): 160 kbps +0.005, 192 +0.004, 256 +0.003, 320 +0.001, noise at 192
+// kbps +0.013; 1.1 and 1.2 lost at 256 and 320 kbps, and at 128 kbps 1.05
+// lost on the bells.
+constexpr int kHighMsRate = 80000;
+constexpr float kHighRateMsBias = 1.05f;
 // One channel at 64 kbit/s or less at the full sample rates (MPEG-1) is the
 // most starved constant rate: about 680 bits a granule for a band of 14.8
 // kHz at 48 kHz, and every granule's noise lies above its allowed
@@ -258,7 +280,12 @@ class CoreImpl final : public Core {
     const double aliasLimit = format.sampleRate >= 32000 ? kAliasBandHz : 0.0;
     const bool rebalance = !s.vbr && format.sampleRate >= 44100;
     limitPreEcho_ = !s.vbr && format.sampleRate < 32000;
-    msBias_ = limitPreEcho_ ? kLowRateMsBias : 1.0f;
+    if (!s.vbr && channels_ == 2 && s.bitRate / 2 >= kShapedRate) {
+      shapeMargin_ = static_cast<float>(std::pow(10.0, -kShapeMarginDb / 10.0));
+    }
+    msBias_ = limitPreEcho_ ? kLowRateMsBias
+              : !s.vbr && s.bitRate / 2 >= kHighMsRate ? kHighRateMsBias
+                                                        : 1.0f;
     shortPeWeight_ =
         limitPreEcho_ && format.channels == 1 ? kLowRateMonoShortPeWeight : kShortPeWeight;
     firstWindowRise_ = format.channels == 1 ? kFirstWindowMonoRise : kFirstWindowRise;
@@ -657,7 +684,11 @@ class CoreImpl final : public Core {
         int granuleUsed = 0;
         for (int ch = 0; ch < channels_; ++ch) {
           const int cap = std::min({4095, targets[ch], available - used});
-          quant_[gr][ch]->SearchForBits(std::max(cap, 0));
+          if (shapeMargin_ > 0.0f) {
+            quant_[gr][ch]->SearchForBitsShaped(std::max(cap, 0), shapeMargin_);
+          } else {
+            quant_[gr][ch]->SearchForBits(std::max(cap, 0));
+          }
           used += quant_[gr][ch]->Bits();
           granuleUsed += quant_[gr][ch]->Bits();
         }
@@ -830,8 +861,9 @@ class CoreImpl final : public Core {
   float ratioScaleShort_[kShortBands];
   float athScaleLong_[kLongBands];
   float athScaleShort_[kShortBands];
+  float shapeMargin_ = 0.0f;  // see kShapeMarginDb; 0 where it does not apply
   bool limitPreEcho_ = false;  // constant rates below 32 kHz (see kPreEchoRise)
-  float msBias_ = 1.0f;        // see kLowRateMsBias
+  float msBias_ = 1.0f;        // see kLowRateMsBias and kHighRateMsBias
   float shortPeWeight_ = kShortPeWeight;
   float firstWindowRise_ = kFirstWindowRise;  // see kFirstWindowRise
   float firstWindowDepth_ = 1.0f;

@@ -502,6 +502,40 @@ void Quantizer::SearchForBits(int maxBits) {
   }
 }
 
+void Quantizer::SearchForBitsShaped(int maxBits, float margin) {
+  SearchForBits(maxBits);
+  if (silent_) return;
+  double ratios[kMaxBands];
+  int over = 0;
+  if (!Quantize(state_)) return;
+  Distortion(state_, ratios, &over, true);
+  const double worst = *std::max_element(ratios, ratios + layout_.count);
+  if (over > 0 || worst <= 0.0) return;
+  const State kept = state_;
+  const int keptHuffman = huffmanBits_;
+  const int keptPart2 = part2_;
+  const int keptCompress = compress_;
+  float saved[kMaxBands];
+  std::memcpy(saved, xmin_, sizeof(saved));
+  const float scale = static_cast<float>(worst) * margin;
+  for (int b = 0; b < layout_.count; ++b) xmin_[b] = std::max(xmin_[b] * scale, 1e-20f);
+  SearchForBits(maxBits);
+  std::memcpy(xmin_, saved, sizeof(saved));
+  bool better = !silent_ && Quantize(state_);
+  if (better) {
+    Distortion(state_, ratios, &over, true);
+    better = *std::max_element(ratios, ratios + layout_.count) < worst;
+  }
+  if (!better) {
+    silent_ = false;
+    state_ = kept;
+    huffmanBits_ = keptHuffman;
+    part2_ = keptPart2;
+    compress_ = keptCompress;
+    Quantize(state_);
+  }
+}
+
 void Quantizer::SearchForNoise(int maxBits, float strictness) {
   if (silent_) {
     SearchForBits(maxBits);

@@ -50,6 +50,11 @@ class Quantizer {
   void Load(const float* xr, int blockType, const float* xmin);
   // Outer loop within maxBits (part2_3 bits).
   void SearchForBits(int maxBits);
+  // The outer loop within maxBits; when that leaves every band within its
+  // allowed distortion, once more against the allowed distortions times
+  // margin times the worst band's noise ratio, kept when its worst band
+  // (against the allowed distortion) lies lower.
+  void SearchForBitsShaped(int maxBits, float margin);
   // Amplification steps the outer loop of SearchForBits may take (default
   // kAmplifySteps).
   void SetAmplifySteps(int steps) { amplifySteps_ = steps; }
