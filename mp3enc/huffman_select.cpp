@@ -155,16 +155,32 @@ int BestTable(const int* ix, int begin, int end, int* table,
   return bestBits;
 }
 
-int Count1Bits(const int* ix, int begin, int end, int* table) {
-  int a = 0;
-  int b = 0;
-  const uint8_t* lenA = kCount1Tables[0].lengths;
-  for (int i = begin; i < end; i += 4) {
-    const int idx = ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3];
-    const int signs = ix[i] + ix[i + 1] + ix[i + 2] + ix[i + 3];
-    a += lenA[idx] + signs;
-    b += 4 + signs;
+// Count1 lengths per quadruple pattern: table A's code and the sign bits in
+// the low half, the sign bits alone in the high half (a region of at most
+// 144 quadruples stays below 2^16 in each). Table B codes every pattern in
+// 4 bits.
+struct Count1Lengths {
+  uint32_t entry[16];
+};
+
+Count1Lengths BuildCount1Lengths() {
+  Count1Lengths c{};
+  for (int idx = 0; idx < 16; ++idx) {
+    const uint32_t signs = ((idx >> 3) & 1) + ((idx >> 2) & 1) + ((idx >> 1) & 1) + (idx & 1);
+    c.entry[idx] = (kCount1Tables[0].lengths[idx] + signs) | (signs << 16);
   }
+  return c;
+}
+
+int Count1Bits(const int* ix, int begin, int end, int* table) {
+  static const Count1Lengths lengths = BuildCount1Lengths();
+  uint32_t sum = 0;
+  for (int i = begin; i < end; i += 4) {
+    sum += lengths.entry[ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3]];
+  }
+  const int a = static_cast<int>(sum & 0xffff);
+  const int quads = end > begin ? (end - begin + 3) / 4 : 0;
+  const int b = 4 * quads + static_cast<int>(sum >> 16);
   *table = b < a ? 1 : 0;
   return b < a ? b : a;
 }

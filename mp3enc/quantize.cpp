@@ -329,7 +329,11 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
 }
 
 double Quantizer::Distortion(const State& s, double* ratios, int* overCount, bool consistent) {
-  double over = 0.0;
+  // The sum of the over bands' ratios in dB is the log of their product:
+  // one logarithm per call, the product kept in range by moving powers of
+  // two into an exponent.
+  double product = 1.0;
+  int exponent = 0;
   int count = 0;
   for (int b = 0; b < layout_.count; ++b) {
     const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
@@ -352,12 +356,18 @@ double Quantizer::Distortion(const State& s, double* ratios, int* overCount, boo
     const double r = noise / xmin_[b];
     ratios[b] = r;
     if (r > 1.0) {
-      over += 10.0 * std::log10(r);
+      product *= r;
+      if (product > 0x1p256) {
+        int e = 0;
+        product = std::frexp(product, &e);
+        exponent += e;
+      }
       ++count;
     }
   }
   *overCount = count;
-  return over;
+  if (count == 0) return 0.0;
+  return 10.0 * (std::log10(product) + exponent * std::log10(2.0));
 }
 
 bool Quantizer::Amplify(State* s, const double* ratios) {
