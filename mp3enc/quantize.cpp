@@ -76,6 +76,7 @@ Quantizer::Quantizer(const Kernels& kernels, const QuantTables& tables, MpegVers
       pow43_(tables.pow43), stepPow_(tables.stepPow), istepPow_(tables.istepPow) {
   std::memset(xr_, 0, sizeof(xr_));
   std::memset(ix_, 0, sizeof(ix_));
+  ForgetQuantized();
 }
 
 void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
@@ -113,6 +114,7 @@ void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
   compress_ = 0;
   plan_ = HuffmanPlan{};
   std::memset(ix_, 0, sizeof(ix_));
+  ForgetQuantized();
 }
 
 int Quantizer::StepExp(const State& s, int band) const {
@@ -163,12 +165,19 @@ bool Quantizer::QuantizeAt(int globalGain) {
     const float peak = peak34_[b] * istep + 0.4054f;
     const bool overflow = peak >= kMaxQuantValue + 1;
     bandMax_[b] = overflow ? 0 : static_cast<int>(peak);
+    if (!overflow && ixStep_[b] == se) {
+      // Already quantised at this step: ends the run.
+      flush();
+      runStart = runEnd = 0;
+      continue;
+    }
     if (overflow || istep != runStep || layout_.start[b] != runEnd) {
       flush();
       if (overflow) return false;
       runStart = layout_.start[b];
       runStep = istep;
     }
+    ixStep_[b] = se;
     runEnd = layout_.end[b];
   }
   flush();
@@ -269,6 +278,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
       keptGain = g;
       keptBits = bits;
       std::memcpy(keptIx_, ix_, sizeof(ix_));
+      std::copy(ixStep_, ixStep_ + kMaxBands, keptStep_);
     }
     return bits;
   };
@@ -278,6 +288,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
   auto answer = [&](int g, int bits) {
     if (keptGain == g && s->globalGain != g) {
       std::memcpy(ix_, keptIx_, sizeof(ix_));
+      std::copy(keptStep_, keptStep_ + kMaxBands, ixStep_);
       s->globalGain = g;
       return keptBits;
     }
@@ -288,6 +299,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
   if (silent_) {
     s->globalGain = 0;
     std::memset(ix_, 0, sizeof(ix_));
+  ForgetQuantized();
     return CountHuffman(false);
   }
   int g;
@@ -570,6 +582,7 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
     // steps (6 dB) at a time and goes back over the last stride once it
     // has passed the allowance; the largest value's limit ends it.
     int* q = ix_ + layout_.start[b];
+    ixStep_[b] = kNoStep;  // the walk below quantises the band at several steps
     const auto overflows = [&](int step) {
       return peak34_[b] * istepPow_[step + kStepOffset] + 0.4054f >= kMaxQuantValue + 1;
     };
@@ -612,6 +625,7 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
     // passes the budget the target is out of reach, and the rest of the
     // walk would be wasted.
     kernels_.quantize(x34_ + layout_.start[b], istepPow_[se + kStepOffset], n, q);
+    ixStep_[b] = se;
     floorBits += HuffmanLowerBound(q, n);
     if (floorBits > maxBits) {
       SearchForBits(maxBits);
@@ -713,8 +727,10 @@ void Quantizer::Finish(GranuleInfo* info, bool covering) {
   // Requantise the chosen state and plan the Huffman coding in full.
   if (!silent_) {
     if (!Quantize(state_)) std::memset(ix_, 0, sizeof(ix_));
+  ForgetQuantized();
   } else {
     std::memset(ix_, 0, sizeof(ix_));
+  ForgetQuantized();
   }
   const int limitHuff = huffmanBits_;
   if (covering) {

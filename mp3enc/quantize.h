@@ -5,6 +5,8 @@
 // compression (MPEG-1 and the MPEG-2 partitions) and the main data.
 #pragma once
 
+#include <algorithm>
+
 #include "mp3enc/bitstream.h"
 #include "mp3enc/granule_info.h"
 #include "mp3enc/huffman_select.h"
@@ -131,6 +133,12 @@ class Quantizer {
   int keptIx_[576];  // the inner loop's best answer so far
   static constexpr int kNoiseWays = 4;
   static constexpr int kNoStep = -100000;
+  // The step exponent each band of ix_ (and of keptIx_) was quantised at,
+  // kNoStep when unknown: QuantizeAt leaves a band alone whose step has not
+  // changed.
+  int ixStep_[kMaxBands];
+  int keptStep_[kMaxBands];
+  void ForgetQuantized() { std::fill(ixStep_, ixStep_ + kMaxBands, kNoStep); }
   int noiseStep_[kMaxBands][kNoiseWays];  // step exponents, kNoStep when unused
   float noiseAt_[kMaxBands][kNoiseWays];
   int noiseNext_[kMaxBands];              // the way the next miss replaces
