@@ -591,9 +591,12 @@ class CoreImpl final : public Core {
     if (longKnown_[ch]) {
       for (int sfb = 0; sfb < kShortBands; ++sfb) {
         float allowed = 0.0f;
-        for (int i = 3 * e.shortEdge[sfb]; i < 3 * e.shortEdge[sfb + 1]; ++i) allowed += longDensity_[ch][i];
+        for (int i = 3 * e.shortEdge[sfb]; i < 3 * e.shortEdge[sfb + 1]; ++i) {
+          allowed += longDensity_[ch][i];
+        }
         float& x = xmin[3 * sfb];  // window 0
-        x = std::min(x, std::max({firstWindowRise_ * allowed / 3.0f, x / firstWindowDepth_, 1e-12f}));
+        x = std::min(x,
+                     std::max({firstWindowRise_ * allowed / 3.0f, x / firstWindowDepth_, 1e-12f}));
       }
     }
     longKnown_[ch] = false;

@@ -261,8 +261,8 @@ void PsyModel::Analyze(const float* longBlock, const float* const* shortBlocks,
   float* shortPower = shortPower_.data();
   for (int w = 0; w < 3; ++w) {
     shortFft_.Transform(shortBlocks[w], shortPower);
-    Threshold(shortPart_, shortPower, nullptr, tuning_.shortSnr, tuning_.shortSnr, nullptr, out->shortRatio[w],
-              out->shortEnergy[w], kShortBands);
+    Threshold(shortPart_, shortPower, nullptr, tuning_.shortSnr, tuning_.shortSnr, nullptr,
+              out->shortRatio[w], out->shortEnergy[w], kShortBands);
   }
 }
 
