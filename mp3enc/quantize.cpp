@@ -75,8 +75,7 @@ Quantizer::Quantizer(const Kernels& kernels, const QuantTables& tables, MpegVers
     : kernels_(kernels), version_(version), rateIndex_(rateIndex),
       pow43_(tables.pow43), stepPow_(tables.stepPow), istepPow_(tables.istepPow) {
   std::memset(xr_, 0, sizeof(xr_));
-  std::memset(ix_, 0, sizeof(ix_));
-  ForgetQuantized();
+  ClearValues();
 }
 
 void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
@@ -113,8 +112,7 @@ void Quantizer::Load(const float* xr, int blockType, const float* xmin) {
   part2_ = 0;
   compress_ = 0;
   plan_ = HuffmanPlan{};
-  std::memset(ix_, 0, sizeof(ix_));
-  ForgetQuantized();
+  ClearValues();
 }
 
 int Quantizer::StepExp(const State& s, int band) const {
@@ -298,8 +296,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
   const int lo = MinGlobalGain(*s);
   if (silent_) {
     s->globalGain = 0;
-    std::memset(ix_, 0, sizeof(ix_));
-  ForgetQuantized();
+    ClearValues();
     return CountHuffman(false);
   }
   int g;
@@ -726,11 +723,9 @@ void Quantizer::Respend(int maxBits) {
 void Quantizer::Finish(GranuleInfo* info, bool covering) {
   // Requantise the chosen state and plan the Huffman coding in full.
   if (!silent_) {
-    if (!Quantize(state_)) std::memset(ix_, 0, sizeof(ix_));
-  ForgetQuantized();
+    if (!Quantize(state_)) ClearValues();
   } else {
-    std::memset(ix_, 0, sizeof(ix_));
-  ForgetQuantized();
+    ClearValues();
   }
   const int limitHuff = huffmanBits_;
   if (covering) {

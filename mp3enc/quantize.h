@@ -138,7 +138,11 @@ class Quantizer {
   // changed.
   int ixStep_[kMaxBands];
   int keptStep_[kMaxBands];
-  void ForgetQuantized() { std::fill(ixStep_, ixStep_ + kMaxBands, kNoStep); }
+  // All values zero, at no known step.
+  void ClearValues() {
+    std::fill(ix_, ix_ + 576, 0);
+    std::fill(ixStep_, ixStep_ + kMaxBands, kNoStep);
+  }
   int noiseStep_[kMaxBands][kNoiseWays];  // step exponents, kNoStep when unused
   float noiseAt_[kMaxBands][kNoiseWays];
   int noiseNext_[kMaxBands];              // the way the next miss replaces
