@@ -3,6 +3,7 @@
 #include "mp3enc/huffman_select.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdint>
 
@@ -87,6 +88,40 @@ uint64_t EscapeGroupBits(const int* ix, int begin, int end, int* escapes) {
   return sum;
 }
 
+// The escape table of each family for a region whose largest value is m
+// (at least 16): the first of the family whose linbits reach m - 15, by the
+// bit width of m - 15.
+struct EscapeChoice {
+  int table[14][2];
+  int linbits[14][2];
+};
+
+EscapeChoice BuildEscapeChoice() {
+  EscapeChoice c{};
+  for (int width = 0; width < 14; ++width) {
+    for (int f = 0; f < 2; ++f) {
+      const int family = f == 0 ? 16 : 24;
+      for (int t = family; t < family + 8; ++t) {
+        if (kHuffmanTables[t].linbits >= width) {
+          c.table[width][f] = t;
+          c.linbits[width][f] = kHuffmanTables[t].linbits;
+          break;
+        }
+      }
+    }
+  }
+  return c;
+}
+
+const EscapeChoice& Escapes() {
+  static const EscapeChoice choice = BuildEscapeChoice();
+  return choice;
+}
+
+// Bit width of m - 15 for a largest value m of 16 .. kMaxQuantValue.
+inline int EscapeWidth(int m) { return std::bit_width(static_cast<unsigned>(m - 15)); }
+static_assert(std::bit_width(static_cast<unsigned>(kMaxQuantValue - 15)) == 13);
+
 // Best table for a region: returns bits, stores the table. Among equal
 // counts the first candidate wins.
 // Largest value of [begin, end): the maxima of the bands inside it, and a
@@ -136,19 +171,14 @@ int BestTable(const int* ix, int begin, int end, int* table,
   // Escape tables: the smallest linbits of each family that reach m.
   int escapes = 0;
   const uint64_t sum = EscapeGroupBits(ix, begin, end, &escapes);
-  const int need = m - 15;
+  const EscapeChoice& choice = Escapes();
+  const int width = EscapeWidth(m);
   for (int f = 0; f < 2; ++f) {
-    const int family = f == 0 ? 16 : 24;
-    for (int t = family; t < family + 8; ++t) {
-      const int lin = kHuffmanTables[t].linbits;
-      if ((1 << lin) - 1 >= need) {
-        const int b = static_cast<int>((sum >> (kFieldBits * f)) & kFieldMask) + lin * escapes;
-        if (b < bestBits) {
-          bestBits = b;
-          best = t;
-        }
-        break;
-      }
+    const int b = static_cast<int>((sum >> (kFieldBits * f)) & kFieldMask) +
+                  choice.linbits[width][f] * escapes;
+    if (b < bestBits) {
+      bestBits = b;
+      best = choice.table[width][f];
     }
   }
   *table = best;
@@ -172,17 +202,56 @@ Count1Lengths BuildCount1Lengths() {
   return c;
 }
 
-int Count1Bits(const int* ix, int begin, int end, int* table) {
+const Count1Lengths& Count1Table() {
   static const Count1Lengths lengths = BuildCount1Lengths();
-  uint32_t sum = 0;
-  for (int i = begin; i < end; i += 4) {
-    sum += lengths.entry[ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3]];
-  }
+  return lengths;
+}
+
+// The count1 bits of [begin, end), a whole number of quadruples, and the
+// cheaper table.
+int Count1Bits(const Kernels& kernels, const int* ix, int begin, int end, int* table) {
+  const int quads = (end - begin) / 4;
+  const uint32_t sum = quads > 0 ? kernels.quadSum(ix + begin, quads, Count1Table().entry) : 0;
   const int a = static_cast<int>(sum & 0xffff);
-  const int quads = end > begin ? (end - begin + 3) / 4 : 0;
   const int b = 4 * quads + static_cast<int>(sum >> 16);
   *table = b < a ? 1 : 0;
   return b < a ? b : a;
+}
+
+// The lengths of every candidate table packed for one pass over a band: the
+// 13 plain tables of BandTableBits::kPlain and the two escape families
+// (values clamped to 15, escape extensions counted apart) in three words of
+// five 11-bit fields, word w holding slots 5w .. 5w + 4. A field never
+// carries: a chunk of at most 96 pairs of at most 19 + 2 bits stays below
+// 2^11. Entries outside a table's dimension are 0; such a field is only
+// read for bands whose values that table cannot code, and never used.
+constexpr int kBandFieldBits = 11;
+constexpr uint64_t kBandFieldMask = (uint64_t{1} << kBandFieldBits) - 1;
+constexpr int kBandChunk = 96;
+static_assert(kBandChunk * 21 < (1 << kBandFieldBits));
+
+struct BandLengths {
+  uint64_t entry[3][256];
+};
+
+BandLengths BuildBandLengths() {
+  constexpr int kSlotTables[15] = {1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 24};
+  BandLengths p{};
+  for (int slot = 0; slot < 15; ++slot) {
+    const HuffmanTable& h = kHuffmanTables[kSlotTables[slot]];
+    for (int x = 0; x < h.dim; ++x) {
+      for (int y = 0; y < h.dim; ++y) {
+        const int bits = h.lengths[x * h.dim + y] + (x != 0) + (y != 0);
+        p.entry[slot / 5][x * 16 + y] |= static_cast<uint64_t>(bits) << (kBandFieldBits * (slot % 5));
+      }
+    }
+  }
+  return p;
+}
+
+const BandLengths& BandPacked() {
+  static const BandLengths packed = BuildBandLengths();
+  return packed;
 }
 
 // Bit counts per scale-factor band and table, summed on demand over runs of
@@ -197,6 +266,7 @@ class BandTableBits {
   static constexpr int kSlot[16] = {0, 0, 1, 2, 0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0, 12};
 
   BandTableBits(const int* ix, const short* edge, int big) {
+    const BandLengths& lengths = BandPacked();
     for (int t = 0; t < 15; ++t) cum_[t][0] = 0;
     escCum_[0] = 0;
     for (int k = 0; k < 22; ++k) {
@@ -204,21 +274,27 @@ class BandTableBits {
       const int hi = std::min<int>(edge[k + 1], big);
       const int m = RegionMax(ix, lo, hi);
       max_[k] = m;
-      // Plain tables in the order of the groups: slots 0..12 follow kPlain.
-      static constexpr int kFirstSlot[6] = {0, 1, 3, 5, 8, 11};
+      // The words a band needs: the escape word always; the tables for
+      // values up to 7 when m is below 8, and those for up to 3 below 4.
+      const int first = m < 4 ? 0 : m < 8 ? 1 : 2;
       int bits[15] = {};
-      if (m < 16) {
-        for (int g = kGroupOfMax[m]; g < kEscapeGroup; ++g) {
-          const uint64_t sum = GroupBits(ix, lo, hi, g);
-          for (int i = 0; i < kGroups[g].count; ++i) {
-            bits[kFirstSlot[g] + i] = static_cast<int>((sum >> (kFieldBits * i)) & kFieldMask);
+      int esc = 0;
+      for (int from = lo; from < hi; from += 2 * kBandChunk) {
+        const int to = std::min(hi, from + 2 * kBandChunk);
+        uint64_t sum[3] = {0, 0, 0};
+        for (int i = from; i < to; i += 2) {
+          const int x = ix[i];
+          const int y = ix[i + 1];
+          esc += (x >= 15) + (y >= 15);
+          const int at = std::min(x, 15) * 16 + std::min(y, 15);
+          for (int w = first; w < 3; ++w) sum[w] += lengths.entry[w][at];
+        }
+        for (int w = first; w < 3; ++w) {
+          for (int f = 0; f < 5; ++f) {
+            bits[5 * w + f] += static_cast<int>((sum[w] >> (kBandFieldBits * f)) & kBandFieldMask);
           }
         }
       }
-      int esc = 0;
-      const uint64_t escSum = EscapeGroupBits(ix, lo, hi, &esc);
-      bits[13] = static_cast<int>(escSum & kFieldMask);
-      bits[14] = static_cast<int>((escSum >> kFieldBits) & kFieldMask);
       for (int t = 0; t < 15; ++t) cum_[t][k + 1] = cum_[t][k] + bits[t];
       escCum_[k + 1] = escCum_[k] + esc;
     }
@@ -228,6 +304,11 @@ class BandTableBits {
   int Best(int a, int b, int* table) const {
     int m = 0;
     for (int k = a; k < b; ++k) m = std::max(m, max_[k]);
+    return BestOf(a, b, m, table);
+  }
+
+  // The same for a caller that knows the largest value m of bands [a, b).
+  int BestOf(int a, int b, int m, int* table) const {
     if (m == 0) {
       *table = 0;
       return 0;
@@ -251,25 +332,22 @@ class BandTableBits {
       *table = best;
       return bestBits;
     }
-    const int need = m - 15;
     const int escapes = escCum_[b] - escCum_[a];
-    for (int family = 16; family <= 24; family += 8) {
-      for (int t = family; t < family + 8; ++t) {
-        const int lin = kHuffmanTables[t].linbits;
-        if ((1 << lin) - 1 >= need) {
-          const int slot = family == 16 ? 13 : 14;
-          const int bits = cum_[slot][b] - cum_[slot][a] + lin * escapes;
-          if (bits < bestBits) {
-            bestBits = bits;
-            best = t;
-          }
-          break;
-        }
+    const EscapeChoice& choice = Escapes();
+    const int width = EscapeWidth(m);
+    for (int f = 0; f < 2; ++f) {
+      const int slot = 13 + f;
+      const int bits = cum_[slot][b] - cum_[slot][a] + choice.linbits[width][f] * escapes;
+      if (bits < bestBits) {
+        bestBits = bits;
+        best = choice.table[width][f];
       }
     }
     *table = best;
     return bestBits;
   }
+
+  int BandMax(int k) const { return max_[k]; }
 
  private:
   static int Slot(int table) { return kSlot[table]; }
@@ -370,15 +448,6 @@ void Partition(const int* ix, const BandMaxima* bands, int* bigOut, int* endOut)
   *endOut = end;
 }
 
-// Starts a plan: the big_values / count1 partition into p and big; returns
-// the count1 bits.
-int StartPlan(const int* ix, const BandMaxima* bands, HuffmanPlan* p, int* big) {
-  int end;
-  Partition(ix, bands, big, &end);
-  p->count1End = end;
-  p->bigValues = *big / 2;
-  return Count1Bits(ix, *big, end, &p->count1Table);
-}
 
 // Completes a started plan (bits so far) with the split that follows the
 // number of bands covered (fixed regions for switched blocks). Once the bits
@@ -414,6 +483,17 @@ int FinishFixedSplit(const int* ix, const RegionLayout& layout, int big, int bit
 }
 
 }  // namespace
+
+// Starts a plan: the big_values / count1 partition into p and big; returns
+// the count1 bits.
+int HuffmanCoder::StartPlan(const int* ix, const BandMaxima* bands, HuffmanPlan* p,
+                            int* big) const {
+  int end;
+  Partition(ix, bands, big, &end);
+  p->count1End = end;
+  p->bigValues = *big / 2;
+  return Count1Bits(kernels_, ix, *big, end, &p->count1Table);
+}
 
 int HuffmanLowerBound(const int* ix, int n) {
   const int* f = PairFloors().bits;
@@ -455,13 +535,15 @@ int HuffmanCoder::Plan(const int* ix, const RegionLayout& layout, bool fullSearc
   for (int r0 = 0; r0 < 16; ++r0) {
     const int s1 = std::min<int>(edge[r0 + 1], big);
     if (r0 > 0 && edge[r0] >= big) break;
+    int midMax = 0;  // largest value of region1, bands [r0 + 1, j)
     for (int r1 = 0; r1 < 8; ++r1) {
       const int j = r0 + r1 + 2;
       if (j > 22) break;
       const int s2 = std::min<int>(edge[j], big);
       if (r1 > 0 && edge[j - 1] >= big) break;
+      midMax = std::max(midMax, bandBits.BandMax(j - 1));
       int t1;
-      const int mid = bandBits.Best(r0 + 1, j, &t1);
+      const int mid = bandBits.BestOf(r0 + 1, j, midMax, &t1);
       const int total = prefixBits[r0 + 1] + mid + suffixBits[j];
       if (total < best) {
         best = total;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mp3enc/bit_writer.h"
+#include "mp3enc/kernels.h"
 
 namespace mp3enc {
 
@@ -45,6 +46,8 @@ int HuffmanLowerBound(const int* ix, int n);
 
 class HuffmanCoder {
  public:
+  explicit HuffmanCoder(const Kernels& kernels) : kernels_(kernels) {}
+
   // Plans the coding of ix (absolute values, all <= kMaxQuantValue) and
   // returns the bits. fullSearch tries every region0/region1 split of long
   // blocks; otherwise the split follows the number of bands covered.
@@ -60,6 +63,11 @@ class HuffmanCoder {
   int PlanCovering(const int* ix, const RegionLayout& layout, HuffmanPlan* plan) const;
   // Writes the codes; signs come from xr.
   void Write(const int* ix, const float* xr, const HuffmanPlan& plan, GranuleBits* out) const;
+
+ private:
+  int StartPlan(const int* ix, const BandMaxima* bands, HuffmanPlan* p, int* big) const;
+
+  const Kernels& kernels_;
 };
 
 }  // namespace mp3enc

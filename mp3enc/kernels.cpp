@@ -53,8 +53,14 @@ float NoisePlain(const float* x, const int* ix, const float* pow43, float step, 
   return CombineLanes(lanes);
 }
 
+uint32_t QuadSumPlain(const int* ix, int quads, const uint32_t* table) {
+  uint32_t sum = 0;
+  for (int q = 0; q < quads; ++q, ix += 4) sum += table[ix[0] * 8 + ix[1] * 4 + ix[2] * 2 + ix[3]];
+  return sum;
+}
+
 constexpr Kernels kPlain = {MatrixVectorPlain, WindowFoldPlain, Pow34Plain, QuantizePlain,
-                            NoisePlain};
+                            NoisePlain, QuadSumPlain};
 
 }  // namespace
 

@@ -21,6 +21,9 @@ struct Kernels {
   // sum of (|x[i]| - pow43[ix[i]] * step)^2 in eight partial sums; ix values
   // must lie within the pow43 table.
   float (*noise)(const float* x, const int* ix, const float* pow43, float step, int n);
+  // Sum of table[8 ix[4q] + 4 ix[4q + 1] + 2 ix[4q + 2] + ix[4q + 3]] over
+  // the quads q < quads; every value must be 0 or 1 (a count1 region).
+  uint32_t (*quadSum)(const int* ix, int quads, const uint32_t* table);
 };
 
 const Kernels& PlainKernels();

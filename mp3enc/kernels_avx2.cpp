@@ -106,8 +106,39 @@ MP3ENC_AVX2 float NoiseAvx2(const float* x, const int* ix, const float* pow43, f
   return CombineLanes(lanes);
 }
 
+MP3ENC_AVX2 uint32_t QuadSumAvx2(const int* ix, int quads, const uint32_t* table) {
+  // Eight quads per step. Packing to bytes keeps each quad's four values
+  // together (the packs only interleave whole quads between the halves), so
+  // a quad's index is the dot product of its bytes with 8, 4, 2, 1; the
+  // table's two halves are looked up by a permute each.
+  const __m256i lower = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table));
+  const __m256i upper = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 8));
+  const __m256i weights = _mm256_set1_epi32(0x01020408);
+  const __m256i ones = _mm256_set1_epi16(1);
+  const __m256i seven = _mm256_set1_epi32(7);
+  __m256i acc = _mm256_setzero_si256();
+  int q = 0;
+  for (; q + 8 <= quads; q += 8, ix += 32) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ix));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ix + 8));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ix + 16));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ix + 24));
+    const __m256i bytes = _mm256_packs_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+    const __m256i idx = _mm256_madd_epi16(_mm256_maddubs_epi16(bytes, weights), ones);
+    const __m256i lo = _mm256_permutevar8x32_epi32(lower, idx);
+    const __m256i hi = _mm256_permutevar8x32_epi32(upper, idx);
+    acc = _mm256_add_epi32(acc, _mm256_blendv_epi8(lo, hi, _mm256_cmpgt_epi32(idx, seven)));
+  }
+  uint32_t lanes[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), acc);
+  uint32_t sum = 0;
+  for (uint32_t l : lanes) sum += l;
+  for (; q < quads; ++q, ix += 4) sum += table[ix[0] * 8 + ix[1] * 4 + ix[2] * 2 + ix[3]];
+  return sum;
+}
+
 constexpr Kernels kVector = {MatrixVectorAvx2, WindowFoldAvx2, Pow34Avx2, QuantizeAvx2,
-                             NoiseAvx2};
+                             NoiseAvx2, QuadSumAvx2};
 
 }  // namespace
 

@@ -72,7 +72,7 @@ QuantTables::QuantTables() {
 
 Quantizer::Quantizer(const Kernels& kernels, const QuantTables& tables, MpegVersion version,
                      int rateIndex)
-    : kernels_(kernels), version_(version), rateIndex_(rateIndex),
+    : kernels_(kernels), version_(version), rateIndex_(rateIndex), coder_(kernels),
       pow43_(tables.pow43), stepPow_(tables.stepPow), istepPow_(tables.istepPow) {
   std::memset(xr_, 0, sizeof(xr_));
   ClearValues();
@@ -364,14 +364,14 @@ double Quantizer::Distortion(const State& s, double* ratios, int* overCount, boo
     }
     const double r = noise / xmin_[b];
     ratios[b] = r;
-    if (r > 1.0) {
-      product *= r;
-      if (product > 0x1p256) {
-        int e = 0;
-        product = std::frexp(product, &e);
-        exponent += e;
-      }
-      ++count;
+    // Without a branch on r: whether a band is over is as good as random.
+    const bool over = r > 1.0;
+    product *= over ? r : 1.0;
+    count += over;
+    if (product > 0x1p256) {
+      int e = 0;
+      product = std::frexp(product, &e);
+      exponent += e;
     }
   }
   *overCount = count;

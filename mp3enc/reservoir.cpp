@@ -63,7 +63,8 @@ void RateControl::Commit(int frameBits) {
 }
 
 void RateControl::GranuleTargets(int meanBits, int resvBits, int resvMax, const float* pe,
-                                 int channels, bool midSide, int* targets) {
+                                 int channels, bool midSide, int* targets,
+                                 const Lending& lending) {
   // Spend the reservoir when it is nearly full; otherwise set a share of the
   // mean aside for it, and lend from it to the channels whose perceptual
   // entropy asks for more than the mean. Steady granules code nearly as well
@@ -83,13 +84,14 @@ void RateControl::GranuleTargets(int meanBits, int resvBits, int resvMax, const 
     const int build = static_cast<int>(kBuildUpShare * meanBits * scale);
     tbits -= std::min(build, resvMax * 9 / 10 - resvBits);
   }
-  int extra = std::max(0, std::min(resvBits, resvMax * 6 / 10) - forced);
+  const int lendable = resvMax * lending.reservoirTenths / 10;
+  int extra = std::max(0, std::min(resvBits, lendable) - forced);
   int add[2] = {0, 0};
   int total = 0;
   for (int ch = 0; ch < channels; ++ch) {
     targets[ch] = std::min(4095, tbits / channels);
     int a = static_cast<int>(pe[ch]) - targets[ch];
-    a = std::clamp(a, 0, meanBits);
+    a = std::clamp(a, 0, meanBits * lending.meanMultiple);
     a = std::min(a, std::max(0, 4095 - targets[ch]));
     add[ch] = a;
     total += a;

@@ -16,6 +16,14 @@ struct FrameChoice {
   int frameBits = 0;
 };
 
+// How far the reservoir lends to one granule: at most reservoirTenths tenths
+// of its limit in all, and to each channel at most meanMultiple times the
+// granule's mean bits beyond its share.
+struct Lending {
+  int reservoirTenths = 6;
+  int meanMultiple = 1;
+};
+
 class RateControl {
  public:
   // bitRate: nominal bits/s (CBR); paddingBehaviour: 0 never pads, 1 pads by
@@ -32,8 +40,10 @@ class RateControl {
   // reservoir fill in bits; resvMax: its limit in bits. pe: demand per
   // channel. midSide: the granule is coded as mid and side, whose bits are
   // split by demand. targets: budget per channel.
+  // lending: how far the reservoir lends to a granule (see Lending).
   static void GranuleTargets(int meanBits, int resvBits, int resvMax, const float* pe,
-                             int channels, bool midSide, int* targets);
+                             int channels, bool midSide, int* targets,
+                             const Lending& lending = Lending{});
 
  private:
   const FrameFormatter& formatter_;

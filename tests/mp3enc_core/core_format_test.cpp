@@ -162,6 +162,27 @@ TEST(Mp3EncCoreFormat, GranuleTargetsSplitMidSideByDemand) {
   EXPECT_EQ(t[1], 3600 + 3600 - 4095);
 }
 
+TEST(Mp3EncCoreFormat, GranuleTargetsLendWithinTheGivenLimits) {
+  // One channel, 1000 mean bits, 1800 of 2040 in the reservoir: 36 go to the
+  // build-up (it stops at nine tenths of the limit), and a demand of 4000
+  // asks for all the reservoir may lend.
+  int t[2];
+  const float demand[2] = {4000.0f, 0.0f};
+  RateControl::GranuleTargets(1000, 1800, 2040, demand, 1, false, t);
+  EXPECT_EQ(t[0], 964 + 1000);  // at most the mean beyond the share
+  RateControl::GranuleTargets(1000, 1800, 2040, demand, 1, false, t, Lending{8, 2});
+  EXPECT_EQ(t[0], 964 + 1632);  // eight tenths of the limit
+  RateControl::GranuleTargets(1000, 1800, 2040, demand, 1, false, t, Lending{10, 1});
+  EXPECT_EQ(t[0], 964 + 1000);
+  // The loan never exceeds what the reservoir holds.
+  RateControl::GranuleTargets(1000, 1000, 2040, demand, 1, false, t, Lending{8, 2});
+  EXPECT_EQ(t[0], 800 + 1000);
+  // A modest demand takes what it asks for, whatever the limits.
+  const float modest[2] = {1500.0f, 0.0f};
+  RateControl::GranuleTargets(1000, 1800, 2040, modest, 1, false, t, Lending{8, 2});
+  EXPECT_EQ(t[0], 1500);
+}
+
 TEST(Mp3EncCoreFormat, CrcProtectedStreamsCarryTheRightChecksums) {
   kestrune::testing::TempDir dir;
   for (int rate : {44100, 24000, 11025}) {

@@ -124,6 +124,32 @@ TEST(Mp3EncCoreTables, PolyphaseMatchesTheDirectFormula) {
   }
 }
 
+// The count1 quadruple sums of both paths count each pattern exactly: a
+// table that is 1 at one pattern and 0 elsewhere sums to that pattern's
+// count, for every length including the eight-quad steps' remainders.
+TEST(Mp3EncCoreTables, QuadSumCountsEachPattern) {
+  uint32_t seed = 777;
+  std::vector<int> ix(4 * 144);
+  for (int& v : ix) {
+    seed = seed * 1664525u + 1013904223u;
+    v = static_cast<int>(seed >> 31);
+  }
+  for (const Kernels* k : {&PlainKernels(), &VectorKernels()}) {
+    for (int quads : {0, 1, 7, 8, 9, 17, 143, 144}) {
+      for (int pattern = 0; pattern < 16; ++pattern) {
+        uint32_t table[16] = {};
+        table[pattern] = 1;
+        uint32_t expected = 0;
+        for (int q = 0; q < quads; ++q) {
+          const int* v = &ix[4 * q];
+          expected += (v[0] * 8 + v[1] * 4 + v[2] * 2 + v[3]) == pattern;
+        }
+        EXPECT_EQ(k->quadSum(ix.data(), quads, table), expected) << quads << " " << pattern;
+      }
+    }
+  }
+}
+
 // The model's spectra against a direct DFT of the Hann-windowed block, at
 // both analysis sizes: bins, powers and the real and imaginary parts.
 TEST(Mp3EncCoreTables, PowerSpectrumMatchesTheDirectTransform) {
