@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "tools/peaq/ear_model.h"
+#include "tools/peaq/frame_movs.h"
 #include "tools/peaq/peaq.h"
 #include "tools/peaq/peaq_tables.h"
 #include "tools/peaq/wav_input.h"
@@ -115,6 +116,117 @@ std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) 
 
 double Db(double x) { return 10.0 * std::log10(std::max(x, 1e-30)); }
 
+// Per frame, channels combined as the model combines them: the probability of
+// detection, the steps above threshold, and the band with the most steps with
+// its excitation difference (reference minus test, dB: positive where the
+// test lost energy, negative where it added some).
+struct DetectFrame {
+    double probability = 0.0;
+    double steps = 0.0;
+    std::size_t band = 0;
+    double differenceDb = 0.0;
+};
+
+struct BandDump {
+    BandArray refDb{};
+    BandArray diffDb{};
+    BandArray steps{};
+};
+
+std::vector<DetectFrame> Detection(const Item& reference, const Channels& test, long dumpFrame = -1,
+                                   std::vector<BandDump>* dump = nullptr) {
+    const std::size_t frames = reference.Frames() / peaq::kHop;
+    std::vector<DetectFrame> out(frames);
+    std::vector<BandArray> prob(frames, BandArray{});
+    std::vector<BandArray> steps(frames, BandArray{});
+    std::vector<BandArray> diff(frames, BandArray{});
+    std::vector<double> ref(peaq::kFrameSize);
+    std::vector<double> tst(peaq::kFrameSize);
+    for (std::size_t c = 0; c < reference.channels.size(); ++c) {
+        peaq::EarModel earRef;
+        peaq::EarModel earTest;
+        peaq::EarFrame frameRef;
+        peaq::EarFrame frameTest;
+        for (std::size_t f = 0; f < frames; ++f) {
+            for (std::size_t n = 0; n < peaq::kFrameSize; ++n) {
+                const std::size_t i = f * peaq::kHop + n;
+                ref[n] = i < reference.Frames() ? reference.channels[c][i] : 0.0;
+                tst[n] = i < reference.Frames() ? test[c][i] : 0.0;
+            }
+            earRef.process(ref.data(), frameRef);
+            earTest.process(tst.data(), frameTest);
+            BandArray p;
+            BandArray q;
+            peaq::detection(frameRef.excitation, frameTest.excitation, p, q);
+            if (dump != nullptr && static_cast<long>(f) == dumpFrame) {
+                BandDump d;
+                for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+                    d.refDb[k] = Db(frameRef.excitation[k]);
+                    d.diffDb[k] = Db(frameRef.excitation[k]) - Db(frameTest.excitation[k]);
+                    d.steps[k] = q[k];
+                }
+                dump->push_back(d);
+            }
+            for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+                prob[f][k] = std::max(prob[f][k], p[k]);
+                if (q[k] >= steps[f][k]) {
+                    steps[f][k] = q[k];
+                    diff[f][k] = Db(frameRef.excitation[k]) - Db(frameTest.excitation[k]);
+                }
+            }
+        }
+    }
+    for (std::size_t f = 0; f < frames; ++f) {
+        double miss = 1.0;
+        for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+            miss *= 1.0 - prob[f][k];
+            out[f].steps += steps[f][k];
+            if (steps[f][k] > steps[f][out[f].band]) out[f].band = k;
+        }
+        out[f].probability = 1.0 - miss;
+        out[f].differenceDb = diff[f][out[f].band];
+    }
+    return out;
+}
+
+// The frames either encoder has detected (probability above 0.5), what ADBB
+// averages, and each encoder's count and step sum.
+void PrintDetection(const Item& item, const Channels& ours, const Channels& lame, long dumpFrame) {
+    std::vector<BandDump> da;
+    std::vector<BandDump> dbs;
+    const std::vector<DetectFrame> a = Detection(item, ours, dumpFrame, &da);
+    const std::vector<DetectFrame> b = Detection(item, lame, dumpFrame, &dbs);
+    const peaq::BandLayout& layout = peaq::BandLayout::get();
+    for (std::size_t c = 0; c < da.size(); ++c) {
+        std::printf("frame %ld channel %zu: band Hz, reference excitation dB, ref-test dB and steps, ours | LAME\n",
+                    dumpFrame, c);
+        for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+            std::printf("%3zu %5.0f %6.1f  %+6.2f %5.2f | %+6.2f %5.2f\n", k, layout.centre[k], da[c].refDb[k],
+                        da[c].diffDb[k], da[c].steps[k], dbs[c].diffDb[k], dbs[c].steps[k]);
+        }
+    }
+    std::printf("\ndetected frames: P, steps, band with most steps (Hz) and its excitation difference ref-test dB\n");
+    int countA = 0;
+    int countB = 0;
+    double sumA = 0.0;
+    double sumB = 0.0;
+    for (std::size_t f = 0; f < a.size(); ++f) {
+        const bool da = a[f].probability > 0.5;
+        const bool db = b[f].probability > 0.5;
+        countA += da ? 1 : 0;
+        countB += db ? 1 : 0;
+        sumA += da ? a[f].steps : 0.0;
+        sumB += db ? b[f].steps : 0.0;
+        if (!da && !db) continue;
+        std::printf("frame %4zu %6.3f s  ours %c P %.2f steps %6.2f at %5.0f Hz %+6.1f dB | LAME %c P %.2f steps %6.2f "
+                    "at %5.0f Hz %+6.1f dB\n",
+                    f, static_cast<double>(f * peaq::kHop) / kItemRate, da ? '*' : ' ', a[f].probability, a[f].steps,
+                    layout.centre[a[f].band], a[f].differenceDb, db ? '*' : ' ', b[f].probability, b[f].steps,
+                    layout.centre[b[f].band], b[f].differenceDb);
+    }
+    std::printf("detected: ours %d frames, %.2f steps | LAME %d frames, %.2f steps\n", countA, sumA, countB, sumB);
+}
+
 // Both grades, the model output variables, and what each of LAME's values
 // would change in our grade.
 void PrintVariables(const Item& item, const Channels& ours, const Channels& lame) {
@@ -137,19 +249,26 @@ int main(int argc, char** argv) {
     std::vector<std::string> positional;
     std::size_t group = 4;
     bool perFrame = false;
+    bool detect = false;
+    long dumpFrame = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--group" && i + 1 < argc) {
             group = static_cast<std::size_t>(std::clamp(std::atoi(argv[++i]), 1, 109));
         } else if (a == "--frames") {
             perFrame = true;
+        } else if (a == "--detect") {
+            detect = true;
+        } else if (a == "--bands" && i + 1 < argc) {
+            detect = true;
+            dumpFrame = std::atol(argv[++i]);
         } else {
             positional.push_back(a);
         }
     }
     Setting setting;
     if (positional.size() != 2 || !FindSetting(positional[1], setting) || setting.lameArgs.empty()) {
-        std::fprintf(stderr, "usage: nmr_map ITEM SETTING [--group N] [--frames]\n");
+        std::fprintf(stderr, "usage: nmr_map ITEM SETTING [--group N] [--frames] [--detect] [--bands FRAME]\n");
         return 2;
     }
     Item item;
@@ -230,6 +349,7 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("frames with a band 1.5 dB above its mask: ours %d, LAME %d, of %zu\n", framesA, framesB, a.size());
+    if (detect) PrintDetection(item, oursDecoded, lameDecoded, dumpFrame);
     try {
         PrintVariables(item, oursDecoded, lameDecoded);
     } catch (const std::exception& e) {

@@ -1,6 +1,6 @@
 // Our encoder against LAME 3.100 on the quality set, graded by our PEAQ
-// model: 128 kbps stereo (lame -b 128), 64 kbps mono (lame -b 64) and
-// variable level 2 (lame -V 2). Each setting checks
+// model: 128 and 192 kbps stereo (lame -b 128, -b 192), 64 kbps mono
+// (lame -b 64) and variable level 2 (lame -V 2). Each setting checks
 //   - the mean ODG is within 0.3 of LAME's and no item is more than 0.6
 //     below LAME's (a few known gaps have their own, recorded allowance);
 //   - no item falls below its regression floor;
@@ -37,6 +37,7 @@ constexpr double kItemMargin = 0.6;
 // Regression floors: our ODG per setting and item may not fall below these.
 // Measured on the release build with
 //   build/release/bench/quality/quality_bench --test-settings --print-floors
+// (192 kbps: --settings cbr192 --print-floors)
 // (the same harness; the encoder, LAME and the model are deterministic),
 // which prints these tables: 0.1 below the value measured then. Raise a floor when the encoder
 // improves; lower one only with a reason in the commit message.
@@ -60,6 +61,20 @@ constexpr Floor kFloors[] = {
     {"cbr128", "sparse", -0.07},
     {"cbr128", "wide", -1.43},
     {"cbr128", "monostereo", -0.08},
+    {"cbr192", "ref-clicks", -0.01},
+    {"cbr192", "ref-noise", -0.37},
+    {"cbr192", "ref-pluck", -0.36},
+    {"cbr192", "ref-speech", 0.01},
+    {"cbr192", "ref-tones", 0.01},
+    {"cbr192", "piano", -0.17},
+    {"cbr192", "castanets", 0.06},
+    {"cbr192", "glockenspiel", -0.16},
+    {"cbr192", "mixture", -0.14},
+    {"cbr192", "applause", -0.30},
+    {"cbr192", "speech", -0.05},
+    {"cbr192", "sparse", -0.05},
+    {"cbr192", "wide", -0.44},
+    {"cbr192", "monostereo", 0.05},
     {"mono64", "ref-clicks", -0.21},
     {"mono64", "ref-noise", -2.06},
     {"mono64", "ref-pluck", -1.48},
@@ -124,9 +139,8 @@ const std::vector<Item>& QualitySet() {
 }
 
 Setting SettingNamed(const std::string& name) {
-    for (const Setting& s : TestSettings()) {
-        if (s.name == name) return s;
-    }
+    Setting s;
+    if (FindSetting(name, s)) return s;
     ADD_FAILURE() << "no setting " << name;
     return {};
 }
@@ -183,6 +197,7 @@ void CheckAgainstLame(const std::string& settingName) {
 }
 
 TEST(EncoderQuality, Stereo128AgainstLame) { CheckAgainstLame("cbr128"); }
+TEST(EncoderQuality, Stereo192AgainstLame) { CheckAgainstLame("cbr192"); }
 TEST(EncoderQuality, Mono64AgainstLame) { CheckAgainstLame("mono64"); }
 TEST(EncoderQuality, Level2AgainstLameV2) { CheckAgainstLame("vbr2-V2"); }
 
