@@ -242,7 +242,8 @@ BandLengths BuildBandLengths() {
     for (int x = 0; x < h.dim; ++x) {
       for (int y = 0; y < h.dim; ++y) {
         const int bits = h.lengths[x * h.dim + y] + (x != 0) + (y != 0);
-        p.entry[slot / 5][x * 16 + y] |= static_cast<uint64_t>(bits) << (kBandFieldBits * (slot % 5));
+        p.entry[slot / 5][x * 16 + y] |= static_cast<uint64_t>(bits)
+                                         << (kBandFieldBits * (slot % 5));
       }
     }
   }

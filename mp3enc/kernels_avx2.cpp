@@ -1,6 +1,7 @@
 // AVX2 implementation of the encoder's hot loops. Every lane performs the
 // operations of the plain implementation in the same order (no fused
 // multiply-add), so the results are identical.
+#include <algorithm>
 #include <cmath>
 
 #include "mp3enc/kernels.h"
@@ -12,27 +13,57 @@
 namespace mp3enc {
 namespace {
 
+// Blocks of 8 rows, `blocks` of them at once: their sums are independent,
+// so the additions of one block wait on the latency of another's no longer.
+// Each output still adds its terms with k ascending.
+template <int kBlocks>
+MP3ENC_AVX2 inline void MatrixVectorBlocks(const float* m, const float* v, int rows, int cols,
+                                           float* out) {
+  __m256 acc[kBlocks];
+  for (int b = 0; b < kBlocks; ++b) acc[b] = _mm256_setzero_ps();
+  for (int k = 0; k < cols; ++k) {
+    const __m256 vk = _mm256_set1_ps(v[k]);
+    const float* row = m + static_cast<long>(k) * rows;
+    for (int b = 0; b < kBlocks; ++b) {
+      acc[b] = _mm256_add_ps(acc[b], _mm256_mul_ps(_mm256_loadu_ps(row + 8 * b), vk));
+    }
+  }
+  for (int b = 0; b < kBlocks; ++b) _mm256_storeu_ps(out + 8 * b, acc[b]);
+}
+
 MP3ENC_AVX2 void MatrixVectorAvx2(const float* m, const float* v, int rows, int cols,
                                   float* out) {
-  for (int r = 0; r < rows; r += 8) {
-    __m256 acc = _mm256_setzero_ps();
-    for (int k = 0; k < cols; ++k) {
-      const __m256 row = _mm256_loadu_ps(m + static_cast<long>(k) * rows + r);
-      acc = _mm256_add_ps(acc, _mm256_mul_ps(row, _mm256_set1_ps(v[k])));
+  for (int r = 0; r < rows; r += 32) {
+    switch (std::min(4, (rows - r) / 8)) {
+      case 4:
+        MatrixVectorBlocks<4>(m + r, v, rows, cols, out + r);
+        break;
+      case 3:
+        MatrixVectorBlocks<3>(m + r, v, rows, cols, out + r);
+        break;
+      case 2:
+        MatrixVectorBlocks<2>(m + r, v, rows, cols, out + r);
+        break;
+      default:
+        MatrixVectorBlocks<1>(m + r, v, rows, cols, out + r);
+        break;
     }
-    _mm256_storeu_ps(out + r, acc);
   }
 }
 
 MP3ENC_AVX2 void WindowFoldAvx2(const float* c, const float* x, float* y) {
-  for (int i = 0; i < 64; i += 8) {
-    __m256 s = _mm256_mul_ps(_mm256_loadu_ps(c + i), _mm256_loadu_ps(x + i));
-    for (int j = 1; j < 8; ++j) {
-      s = _mm256_add_ps(s, _mm256_mul_ps(_mm256_loadu_ps(c + i + 64 * j),
-                                         _mm256_loadu_ps(x + i + 64 * j)));
-    }
-    _mm256_storeu_ps(y + i, s);
+  // All eight blocks of 8 outputs at once, each summing j ascending.
+  __m256 s[8];
+  for (int i = 0; i < 8; ++i) {
+    s[i] = _mm256_mul_ps(_mm256_loadu_ps(c + 8 * i), _mm256_loadu_ps(x + 8 * i));
   }
+  for (int j = 1; j < 8; ++j) {
+    for (int i = 0; i < 8; ++i) {
+      s[i] = _mm256_add_ps(s[i], _mm256_mul_ps(_mm256_loadu_ps(c + 8 * i + 64 * j),
+                                               _mm256_loadu_ps(x + 8 * i + 64 * j)));
+    }
+  }
+  for (int i = 0; i < 8; ++i) _mm256_storeu_ps(y + 8 * i, s[i]);
 }
 
 MP3ENC_AVX2 float Pow34Avx2(const float* x, int n, float* x34) {

@@ -341,20 +341,18 @@ double Quantizer::Distortion(const State& s, double* ratios, int* overCount, boo
   // The sum of the over bands' ratios in dB is the log of their product:
   // one logarithm per call, the product kept in range by moving powers of
   // two into an exponent.
-  double product = 1.0;
-  int exponent = 0;
-  int count = 0;
+  float ratio[kMaxBands];
   for (int b = 0; b < layout_.count; ++b) {
     const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
     const int n = layout_.end[b] - layout_.start[b];
     int way = 0;
     while (way < kNoiseWays && noiseStep_[b][way] != se) ++way;
-    float noise;
     if (way < kNoiseWays) {
-      noise = noiseAt_[b][way];
+      ratio[b] = noiseAt_[b][way];
     } else {
-      noise = kernels_.noise(xr_ + layout_.start[b], ix_ + layout_.start[b], pow43_,
-                             stepPow_[se + kStepOffset], n);
+      const float noise = kernels_.noise(xr_ + layout_.start[b], ix_ + layout_.start[b], pow43_,
+                                         stepPow_[se + kStepOffset], n);
+      ratio[b] = noise;
       if (consistent) {
         const int w = noiseNext_[b];
         noiseStep_[b][w] = se;
@@ -362,7 +360,14 @@ double Quantizer::Distortion(const State& s, double* ratios, int* overCount, boo
         noiseNext_[b] = (w + 1) % kNoiseWays;
       }
     }
-    const double r = noise / xmin_[b];
+  }
+  // The divisions apart, where they run side by side.
+  for (int b = 0; b < layout_.count; ++b) ratio[b] /= xmin_[b];
+  double product = 1.0;
+  int exponent = 0;
+  int count = 0;
+  for (int b = 0; b < layout_.count; ++b) {
+    const double r = ratio[b];
     ratios[b] = r;
     // Without a branch on r: whether a band is over is as good as random.
     const bool over = r > 1.0;
