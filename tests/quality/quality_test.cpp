@@ -109,11 +109,11 @@ constexpr Floor kFloors[] = {
     {"cbr32", "castanets", -2.85},    {"cbr32", "glockenspiel", -3.20}, {"cbr32", "mixture", -2.63},
     {"cbr32", "applause", -3.24},     {"cbr32", "speech", -2.32},       {"cbr32", "sparse", -2.34},
     {"cbr32", "wide", -3.57},         {"cbr32", "monostereo", -3.03},   {"mono48", "ref-clicks", -1.01},
-    {"mono48", "ref-noise", -2.64},   {"mono48", "ref-pluck", -1.08},   {"mono48", "ref-speech", -1.59},
+    {"mono48", "ref-noise", -2.64},   {"mono48", "ref-pluck", -1.08},   {"mono48", "ref-speech", -1.54},
     {"mono48", "ref-tones", 0.09},    {"mono48", "piano", -1.55},       {"mono48", "castanets", -0.66},
-    {"mono48", "glockenspiel", -1.93}, {"mono48", "mixture", -1.59},    {"mono48", "applause", -1.92},
-    {"mono48", "speech", -1.30},      {"mono48", "sparse", -0.36},      {"mono48", "wide", -2.69},
-    {"mono48", "monostereo", -2.46},
+    {"mono48", "glockenspiel", -1.93}, {"mono48", "mixture", -1.56},    {"mono48", "applause", -1.92},
+    {"mono48", "speech", -1.26},      {"mono48", "sparse", -0.36},      {"mono48", "wide", -2.65},
+    {"mono48", "monostereo", -2.36},
 };
 
 // Items on which we are more than 0.6 below LAME, with the gap measured then
