@@ -619,6 +619,22 @@ void HuffmanCoder::Write(const int* ix, const float* xr, const HuffmanPlan& plan
     if (t == 0) continue;
     const HuffmanTable& h = kHuffmanTables[t];
     const int lin = h.linbits;
+    if (lin == 0) {
+      // No escapes: a sign bit follows each nonzero value, appended
+      // without a branch.
+      for (int i = bounds[r]; i < bounds[r + 1]; i += 2) {
+        const int x = ix[i];
+        const int y = ix[i + 1];
+        const int idx = x * h.dim + y;
+        const uint32_t hasX = x != 0;
+        const uint32_t hasY = y != 0;
+        uint32_t v = h.codes[idx];
+        v = (v << hasX) | (hasX & (xr[i] < 0));
+        v = (v << hasY) | (hasY & (xr[i + 1] < 0));
+        out->Put(v, h.lengths[idx] + static_cast<int>(hasX + hasY));
+      }
+      continue;
+    }
     for (int i = bounds[r]; i < bounds[r + 1]; i += 2) {
       int x = ix[i];
       int y = ix[i + 1];
