@@ -2,6 +2,7 @@
 #include "mp3enc/quantize.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -345,10 +346,16 @@ double Quantizer::Distortion(const State& s, double* ratios, int* overCount, boo
   for (int b = 0; b < layout_.count; ++b) {
     const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
     const int n = layout_.end[b] - layout_.start[b];
-    int way = 0;
-    while (way < kNoiseWays && noiseStep_[b][way] != se) ++way;
-    if (way < kNoiseWays) {
-      ratio[b] = noiseAt_[b][way];
+    // The ways that hold this step (at most one), found without a branch
+    // per way.
+    const int* steps = noiseStep_[b];
+    static_assert(kNoiseWays == 4);
+    const unsigned hit = static_cast<unsigned>(steps[0] == se) |
+                         static_cast<unsigned>(steps[1] == se) << 1 |
+                         static_cast<unsigned>(steps[2] == se) << 2 |
+                         static_cast<unsigned>(steps[3] == se) << 3;
+    if (hit != 0) {
+      ratio[b] = noiseAt_[b][std::countr_zero(hit)];
     } else {
       const float noise = kernels_.noise(xr_ + layout_.start[b], ix_ + layout_.start[b], pow43_,
                                          stepPow_[se + kStepOffset], n);
