@@ -57,14 +57,22 @@ class GranuleBits {
  public:
   void Put(uint32_t value, int bits) {
     if (bits <= 0) return;
-    // acc_ holds up to 64 bits; flush whole bytes as they fill.
+    // Fewer than 32 bits wait in acc_ between calls; they leave as whole
+    // 32-bit words.
     acc_ = (acc_ << bits) | (value & ((bits >= 32) ? 0xFFFFFFFFu : ((1u << bits) - 1u)));
     accBits_ += bits;
-    while (accBits_ >= 8) {
-      accBits_ -= 8;
-      if (size_ < sizeof(data_)) data_[size_++] = static_cast<uint8_t>(acc_ >> accBits_);
-    }
     total_ += bits;
+    if (accBits_ >= 32) {
+      accBits_ -= 32;
+      const uint32_t word = static_cast<uint32_t>(acc_ >> accBits_);
+      if (size_ + 4 <= sizeof(data_)) {
+        data_[size_] = static_cast<uint8_t>(word >> 24);
+        data_[size_ + 1] = static_cast<uint8_t>(word >> 16);
+        data_[size_ + 2] = static_cast<uint8_t>(word >> 8);
+        data_[size_ + 3] = static_cast<uint8_t>(word);
+        size_ += 4;
+      }
+    }
   }
   void Reset() {
     size_ = 0;
@@ -72,10 +80,17 @@ class GranuleBits {
     accBits_ = 0;
     total_ = 0;
   }
-  // Flushes the partial byte (left-aligned); call once before reading.
+  // Writes the waiting bits (the last byte left-aligned); call once before
+  // reading.
   const uint8_t* Data() {
-    if (accBits_ > 0 && size_ < sizeof(data_)) {
-      data_[size_] = static_cast<uint8_t>(acc_ << (8 - accBits_));
+    int pending = accBits_;
+    size_t at = size_;
+    while (pending >= 8 && at < sizeof(data_)) {
+      pending -= 8;
+      data_[at++] = static_cast<uint8_t>(acc_ >> pending);
+    }
+    if (pending > 0 && at < sizeof(data_)) {
+      data_[at] = static_cast<uint8_t>(acc_ << (8 - pending));
     }
     return data_;
   }

@@ -255,6 +255,23 @@ const BandLengths& BandPacked() {
   return packed;
 }
 
+// Adds words kFirst..2 of the pairs of [from, to) to sum; returns the number
+// of escaped values.
+template <int kFirst>
+int SumWords(const BandLengths& lengths, const int* ix, int from, int to, uint64_t* sum) {
+  int esc = 0;
+  for (int i = from; i < to; i += 2) {
+    const int x = ix[i];
+    const int y = ix[i + 1];
+    esc += (x >= 15) + (y >= 15);
+    const int at = std::min(x, 15) * 16 + std::min(y, 15);
+    if constexpr (kFirst == 0) sum[0] += lengths.entry[0][at];
+    if constexpr (kFirst <= 1) sum[1] += lengths.entry[1][at];
+    sum[2] += lengths.entry[2][at];
+  }
+  return esc;
+}
+
 // Bit counts per scale-factor band and table, summed on demand over runs of
 // bands: the split search of long blocks then costs one pass over the lines
 // instead of one per candidate region. Gives exactly BestTable's answers.
@@ -283,12 +300,12 @@ class BandTableBits {
       for (int from = lo; from < hi; from += 2 * kBandChunk) {
         const int to = std::min(hi, from + 2 * kBandChunk);
         uint64_t sum[3] = {0, 0, 0};
-        for (int i = from; i < to; i += 2) {
-          const int x = ix[i];
-          const int y = ix[i + 1];
-          esc += (x >= 15) + (y >= 15);
-          const int at = std::min(x, 15) * 16 + std::min(y, 15);
-          for (int w = first; w < 3; ++w) sum[w] += lengths.entry[w][at];
+        if (first == 0) {
+          esc += SumWords<0>(lengths, ix, from, to, sum);
+        } else if (first == 1) {
+          esc += SumWords<1>(lengths, ix, from, to, sum);
+        } else {
+          esc += SumWords<2>(lengths, ix, from, to, sum);
         }
         for (int w = first; w < 3; ++w) {
           for (int f = 0; f < 5; ++f) {
@@ -619,6 +636,22 @@ void HuffmanCoder::Write(const int* ix, const float* xr, const HuffmanPlan& plan
     if (t == 0) continue;
     const HuffmanTable& h = kHuffmanTables[t];
     const int lin = h.linbits;
+    if (lin == 0) {
+      // No escapes: a sign bit follows each nonzero value, appended
+      // without a branch.
+      for (int i = bounds[r]; i < bounds[r + 1]; i += 2) {
+        const int x = ix[i];
+        const int y = ix[i + 1];
+        const int idx = x * h.dim + y;
+        const uint32_t hasX = x != 0;
+        const uint32_t hasY = y != 0;
+        uint32_t v = h.codes[idx];
+        v = (v << hasX) | (hasX & (xr[i] < 0));
+        v = (v << hasY) | (hasY & (xr[i + 1] < 0));
+        out->Put(v, h.lengths[idx] + static_cast<int>(hasX + hasY));
+      }
+      continue;
+    }
     for (int i = bounds[r]; i < bounds[r + 1]; i += 2) {
       int x = ix[i];
       int y = ix[i + 1];

@@ -226,16 +226,24 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
     for (int j = p.lo[b]; j < p.hi[b]; ++j) thrBin[j] = per;
   }
   for (int band = 0; band < bands; ++band) {
+    // Three sums in one pass: each waits on its own additions only.
     double e = 0.0;
     double t = 0.0;
-    for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) {
-      e += power[j];
-      t += thrBin[j];
+    double tonal = 0.0;
+    if (tuning_.tonalCeiling) {
+      for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) {
+        e += power[j];
+        t += thrBin[j];
+        tonal += power[j] * tonalBin[j];
+      }
+    } else {
+      for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) {
+        e += power[j];
+        t += thrBin[j];
+      }
     }
     double ceiling = noiseCeiling_;
     if (tuning_.tonalCeiling) {
-      double tonal = 0.0;
-      for (int j = p.bandLo[band]; j < p.bandHi[band]; ++j) tonal += power[j] * tonalBin[j];
       // A band without tonal lines (every band of a short analysis) may
       // carry all of its energy as noise: ceiling^0.
       ceiling = e > 0.0 ? (tonal == 0.0 ? 1.0 : std::pow(ceiling, tonal / e)) : 1.0;

@@ -2,6 +2,7 @@
 #include "mp3enc/quantize.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -345,10 +346,16 @@ double Quantizer::Distortion(const State& s, double* ratios, int* overCount, boo
   for (int b = 0; b < layout_.count; ++b) {
     const int se = std::clamp(StepExp(s, b), -kStepOffset, 511 - kStepOffset);
     const int n = layout_.end[b] - layout_.start[b];
-    int way = 0;
-    while (way < kNoiseWays && noiseStep_[b][way] != se) ++way;
-    if (way < kNoiseWays) {
-      ratio[b] = noiseAt_[b][way];
+    // The ways that hold this step (at most one), found without a branch
+    // per way.
+    const int* steps = noiseStep_[b];
+    static_assert(kNoiseWays == 4);
+    const unsigned hit = static_cast<unsigned>(steps[0] == se) |
+                         static_cast<unsigned>(steps[1] == se) << 1 |
+                         static_cast<unsigned>(steps[2] == se) << 2 |
+                         static_cast<unsigned>(steps[3] == se) << 3;
+    if (hit != 0) {
+      ratio[b] = noiseAt_[b][std::countr_zero(hit)];
     } else {
       const float noise = kernels_.noise(xr_ + layout_.start[b], ix_ + layout_.start[b], pow43_,
                                          stepPow_[se + kStepOffset], n);
@@ -570,10 +577,35 @@ void Quantizer::SearchForNoise(int maxBits, float strictness) {
   int bandStep[kMaxBands];
   int coarsest = -1000;
   int floorBits = 0;
+  // Bands in the order of their rough demand (lines times the log of the
+  // energy over the allowance), largest first: when the floor passes the
+  // budget, which happens to most granules that cannot meet the target, it
+  // passes it after fewer bands' walks. The outcome does not depend on the
+  // order.
+  double bandEnergy[kMaxBands];
+  float demand[kMaxBands];
+  int order[kMaxBands];
   for (int b = 0; b < layout_.count; ++b) {
-    const int n = layout_.end[b] - layout_.start[b];
     double energy = 0.0;
     for (int i = layout_.start[b]; i < layout_.end[b]; ++i) energy += xr_[i] * xr_[i];
+    bandEnergy[b] = energy;
+    const double allowed = xmin_[b] * strictness;
+    demand[b] = energy > allowed && allowed > 0.0
+                    ? static_cast<float>((layout_.end[b] - layout_.start[b]) *
+                                         std::log2(energy / allowed))
+                    : 0.0f;
+    // Insertion in descending demand, ties in band order.
+    int at = b;
+    while (at > 0 && demand[order[at - 1]] < demand[b]) {
+      order[at] = order[at - 1];
+      --at;
+    }
+    order[at] = b;
+  }
+  for (int k = 0; k < layout_.count; ++k) {
+    const int b = order[k];
+    const int n = layout_.end[b] - layout_.start[b];
+    const double energy = bandEnergy[b];
     const float allowed = xmin_[b] * strictness;
     if (peak34_[b] <= 0.0f || energy <= allowed) {
       bandStep[b] = 1000;  // the band may vanish at any step
