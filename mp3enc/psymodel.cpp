@@ -79,6 +79,7 @@ PsyModel::PsyModel(int sampleRate, int rateIndex, const PsyTuning& tuning)
   im_.assign(bins, 0.0f);
   shortPower_.assign(kShortFft / 2 + 1, 0.0f);
   thrPart_.assign(std::max(longPart_.count, shortPart_.count), 0.0f);
+  spreadSums_.assign(2 * thrPart_.size(), 0.0);
   unpredict_.assign(bins, 0.0f);
   prevNb_.assign(longPart_.count, 1e30f);
   scratch_.assign(bins * 3, 0.0f);
@@ -179,15 +180,38 @@ void PsyModel::Threshold(const Partitions& p, const float* power, const float* u
   double lastLog = 0.0;
   double lastSnr = std::numeric_limits<double>::quiet_NaN();
   double lastGain = 0.0;
-  for (int maskee = 0; maskee < n; ++maskee) {
-    double ecb = 0.0;
-    double ct = 0.0;
-    const float* row = &p.spreadTo[static_cast<size_t>(maskee) * n];
-    for (int masker = p.spreadLo[maskee]; masker < p.spreadHi[maskee]; ++masker) {
-      const float s = row[masker];
-      ecb += s * eb[masker];
-      ct += s * cb[masker];
+  // The spread sums, two maskees at a time over the union of their
+  // maskers: a row is 0 outside its own range, and adding 0 leaves a sum as
+  // it was, so each sum is the same as over its own range alone; the four
+  // sums in flight hide each other's latency.
+  double* spreadEnergy = spreadSums_.data();
+  double* spreadTonal = spreadEnergy + n;
+  for (int maskee = 0; maskee < n; maskee += 2) {
+    const int other = std::min(maskee + 1, n - 1);
+    const float* rowA = &p.spreadTo[static_cast<size_t>(maskee) * n];
+    const float* rowB = &p.spreadTo[static_cast<size_t>(other) * n];
+    double ecbA = 0.0;
+    double ctA = 0.0;
+    double ecbB = 0.0;
+    double ctB = 0.0;
+    const int lo = std::min(p.spreadLo[maskee], p.spreadLo[other]);
+    const int hi = std::max(p.spreadHi[maskee], p.spreadHi[other]);
+    for (int masker = lo; masker < hi; ++masker) {
+      const float sA = rowA[masker];
+      const float sB = rowB[masker];
+      ecbA += sA * eb[masker];
+      ctA += sA * cb[masker];
+      ecbB += sB * eb[masker];
+      ctB += sB * cb[masker];
     }
+    spreadEnergy[maskee] = ecbA;
+    spreadTonal[maskee] = ctA;
+    spreadEnergy[other] = ecbB;
+    spreadTonal[other] = ctB;
+  }
+  for (int maskee = 0; maskee < n; ++maskee) {
+    const double ecb = spreadEnergy[maskee];
+    const double ct = spreadTonal[maskee];
     double tb = 1.0;
     if (ecb > 0.0) {
       // tb = -0.299 - 0.43 ln(cbb), clamped to [0, 1], reaches 0 at cbb =

@@ -103,6 +103,7 @@ class PsyModel {
   std::vector<float> shortPower_, thrPart_;
   std::vector<float> prevNb_;
   std::vector<float> scratch_;
+  std::vector<double> spreadSums_;  // per partition: spread energy, then spread tonality
 };
 
 // Absolute threshold of hearing in dB SPL (Terhardt's approximation).
