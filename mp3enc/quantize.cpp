@@ -259,6 +259,17 @@ int Quantizer::MinGlobalGain(const State& s) const {
   return std::clamp(g, 0, 255);
 }
 
+int Quantizer::MinPreparedGain() const {
+  // MinGlobalGain of the state PrepareSteps was given: its offsets are the
+  // step exponents less the global gain.
+  int g = 0;
+  for (int b = 0; b < layout_.count; ++b) {
+    if (peak34_[b] <= 0.0f) continue;
+    g = std::max(g, std::max(minStep_[b], kMinStepExp) - stepOffset_[b]);
+  }
+  return std::clamp(g, 0, 255);
+}
+
 int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
   // Smallest global gain whose Huffman bits fit the budget. The values of
   // the best gain that fits so far are kept, so that the search never has to
@@ -294,7 +305,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
     if (s->globalGain != g) return bitsAt(g);
     return bits;
   };
-  const int lo = MinGlobalGain(*s);
+  const int lo = MinPreparedGain();
   if (silent_) {
     s->globalGain = 0;
     ClearValues();

@@ -95,6 +95,7 @@ class Quantizer {
   int ScalefactorBits(const State& s, int* compress) const;
   int SfLimit(int band) const;
   int MinGlobalGain(const State& s) const;
+  int MinPreparedGain() const;
   // fromCurrent: walk from s's gain instead of bisecting. descend: also try
   // the gains below it; a caller that knows the gain below to be over the
   // budget (fewer or equal values were over a larger budget there) passes
