@@ -108,12 +108,12 @@ constexpr Floor kFloors[] = {
     {"cbr32", "ref-speech", -2.68},   {"cbr32", "ref-tones", -2.27},    {"cbr32", "piano", -2.85},
     {"cbr32", "castanets", -2.85},    {"cbr32", "glockenspiel", -3.20}, {"cbr32", "mixture", -2.63},
     {"cbr32", "applause", -3.24},     {"cbr32", "speech", -2.32},       {"cbr32", "sparse", -2.34},
-    {"cbr32", "wide", -3.57},         {"cbr32", "monostereo", -3.03},   {"mono48", "ref-clicks", -0.98},
-    {"mono48", "ref-noise", -2.64},   {"mono48", "ref-pluck", -1.08},   {"mono48", "ref-speech", -1.32},
-    {"mono48", "ref-tones", 0.09},    {"mono48", "piano", -1.55},       {"mono48", "castanets", -0.66},
-    {"mono48", "glockenspiel", -1.86}, {"mono48", "mixture", -1.55},    {"mono48", "applause", -1.89},
-    {"mono48", "speech", -1.13},      {"mono48", "sparse", -0.33},      {"mono48", "wide", -2.75},
-    {"mono48", "monostereo", -2.36},
+    {"cbr32", "wide", -3.57},         {"cbr32", "monostereo", -3.03},   {"mono48", "ref-clicks", -0.95},
+    {"mono48", "ref-noise", -2.64},   {"mono48", "ref-pluck", -1.06},   {"mono48", "ref-speech", -1.32},
+    {"mono48", "ref-tones", 0.09},    {"mono48", "piano", -1.54},       {"mono48", "castanets", -0.66},
+    {"mono48", "glockenspiel", -1.85}, {"mono48", "mixture", -1.54},    {"mono48", "applause", -1.89},
+    {"mono48", "speech", -1.13},      {"mono48", "sparse", -0.32},      {"mono48", "wide", -2.70},
+    {"mono48", "monostereo", -2.28},
 };
 
 // Items on which we are more than 0.6 below LAME, with the gap measured then
