@@ -85,7 +85,8 @@ void RateControl::GranuleTargets(int meanBits, int resvBits, int resvMax, const 
     tbits -= std::min(build, resvMax * 9 / 10 - resvBits);
   }
   const int lendable = resvMax * lending.reservoirTenths / 10;
-  int extra = std::max(0, std::min(resvBits, lendable) - forced);
+  int extra =
+      std::max(0, std::min(resvBits * lending.fillTenths / 10, lendable) - forced);
   int add[2] = {0, 0};
   int total = 0;
   for (int ch = 0; ch < channels; ++ch) {

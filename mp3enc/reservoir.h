@@ -22,6 +22,9 @@ struct FrameChoice {
 struct Lending {
   int reservoirTenths = 6;
   int meanMultiple = 1;
+  // Tenths of the reservoir's current fill the granule may take (see
+  // kFineSteadyTenths in the core).
+  int fillTenths = 10;
 };
 
 class RateControl {
