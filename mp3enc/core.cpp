@@ -168,9 +168,10 @@ constexpr float kHighRateMsBias = 1.05f;
 //   The granules after an attack, or of a voice's onset, no longer wait for
 //   the reservoir. 192 kbps: the mean +0.130 -> +0.137 against LAME, speech
 //   +0.004 -> +0.067, the bells +0.002 -> +0.031, the dense mixture +0.08,
-//   the castanets -0.10 (still +0.19); a least share of 0.2 or 0.35
-//   measured alike, 0.3 lost 0.02 on speech, the weighted entropies took
-//   the isolated clicks and the sustained piano below LAME.
+//   the castanets -0.10 (still +0.19); least shares of 0.2 to 0.35
+//   measured alike alone, but with the rule below 0.3 and 0.35 took speech
+//   down to LAME's grade; the entropies weighted as for the reservoir took
+//   the sparse item (-0.04 to -0.07) and the piano further below LAME.
 // - Over the same rates, a long granule whose entropy is at most
 //   kFineSteadyRise times the granule's before it takes at most
 //   kFineSteadyTenths of the reservoir's fill. The sustained chords of the
@@ -181,10 +182,11 @@ constexpr float kHighRateMsBias = 1.05f;
 //   that rise (onsets in long blocks) take what they ask. With the split
 //   above: the piano -0.018 -> -0.012 against LAME, the mean -0.004;
 //   2 tenths lifted the piano to LAME's grade but took speech and the
-//   isolated notes below it, 3 and 5 tenths lost on those as well, and
-//   without the rise test (or a rise of 1.0) speech fell by 0.03. A
-//   reserve that long granules may not lend at all (4 or 6 tenths of the
-//   limit) starved the decays after attacks over silence (-0.06).
+//   sparse item below it, 3 and 5 tenths lost on those as well; without
+//   the rise test speech fell by 0.03, a rise of 1.0 took the noise item
+//   below LAME and 1.05 lost the piano's gain. A reserve that long granules
+//   may not lend at all (4 or 6 tenths of the limit) starved the decays
+//   after the sparse item's attacks over silence (-0.06).
 constexpr int kFineRate = 96000;
 constexpr int kNoisyTopRate = 128000;
 constexpr int kSideKeepTopRate = 112000;
