@@ -66,7 +66,7 @@ constexpr Floor kFloors[] = {
     {"cbr192", "ref-pluck", -0.36},
     {"cbr192", "ref-speech", 0.01},
     {"cbr192", "ref-tones", 0.01},
-    {"cbr192", "piano", -0.15},
+    {"cbr192", "piano", -0.13},
     {"cbr192", "castanets", -0.06},
     {"cbr192", "glockenspiel", -0.13},
     {"cbr192", "mixture", -0.06},
