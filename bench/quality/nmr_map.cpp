@@ -77,9 +77,11 @@ bool DecodeAligned(const std::string& mp3, const Item& reference, Channels& out)
 }
 
 // Noise-to-mask ratio per frame and band (linear).
-std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) {
+// Runs the ear model over every channel of the reference and the test frame
+// by frame, handing each frame pair to visit(frame index, reference, test).
+template <typename Visit>
+void ForEachEarFrame(const Item& reference, const Channels& test, Visit visit) {
     const std::size_t frames = reference.Frames() / peaq::kHop;
-    std::vector<BandArray> out(frames, BandArray{});
     std::vector<double> ref(peaq::kFrameSize);
     std::vector<double> tst(peaq::kFrameSize);
     for (std::size_t c = 0; c < reference.channels.size(); ++c) {
@@ -95,22 +97,30 @@ std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) 
             }
             earRef.process(ref.data(), frameRef);
             earTest.process(tst.data(), frameTest);
-            peaq::BinArray noiseBins;
-            for (std::size_t k = 0; k < peaq::kBins; ++k) {
-                const double d = std::sqrt(frameRef.weighted[k]) - std::sqrt(frameTest.weighted[k]);
-                noiseBins[k] = d * d;
-            }
-            BandArray noise;
-            peaq::EarModel::group(noiseBins, noise);
-            for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
-                // The mask offset of the basic version: 3 dB up to 12 Bark, 0.25 dB per Bark above.
-                const double bark = static_cast<double>(k) * peaq::kBandStep;
-                const double offsetDb = bark <= 12.0 ? 3.0 : 0.25 * bark;
-                const double mask = frameRef.excitation[k] * std::pow(10.0, -offsetDb / 10.0);
-                out[f][k] = std::max(out[f][k], noise[k] / mask);
-            }
+            visit(f, frameRef, frameTest);
         }
     }
+}
+
+std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) {
+    std::vector<BandArray> out(reference.Frames() / peaq::kHop, BandArray{});
+    ForEachEarFrame(reference, test, [&](std::size_t f, const peaq::EarFrame& frameRef,
+                                         const peaq::EarFrame& frameTest) {
+        peaq::BinArray noiseBins;
+        for (std::size_t k = 0; k < peaq::kBins; ++k) {
+            const double d = std::sqrt(frameRef.weighted[k]) - std::sqrt(frameTest.weighted[k]);
+            noiseBins[k] = d * d;
+        }
+        BandArray noise;
+        peaq::EarModel::group(noiseBins, noise);
+        for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+            // The mask offset of the basic version: 3 dB up to 12 Bark, 0.25 dB per Bark above.
+            const double bark = static_cast<double>(k) * peaq::kBandStep;
+            const double offsetDb = bark <= 12.0 ? 3.0 : 0.25 * bark;
+            const double mask = frameRef.excitation[k] * std::pow(10.0, -offsetDb / 10.0);
+            out[f][k] = std::max(out[f][k], noise[k] / mask);
+        }
+    });
     return out;
 }
 
@@ -140,42 +150,28 @@ std::vector<DetectFrame> Detection(const Item& reference, const Channels& test, 
     std::vector<BandArray> prob(frames, BandArray{});
     std::vector<BandArray> steps(frames, BandArray{});
     std::vector<BandArray> diff(frames, BandArray{});
-    std::vector<double> ref(peaq::kFrameSize);
-    std::vector<double> tst(peaq::kFrameSize);
-    for (std::size_t c = 0; c < reference.channels.size(); ++c) {
-        peaq::EarModel earRef;
-        peaq::EarModel earTest;
-        peaq::EarFrame frameRef;
-        peaq::EarFrame frameTest;
-        for (std::size_t f = 0; f < frames; ++f) {
-            for (std::size_t n = 0; n < peaq::kFrameSize; ++n) {
-                const std::size_t i = f * peaq::kHop + n;
-                ref[n] = i < reference.Frames() ? reference.channels[c][i] : 0.0;
-                tst[n] = i < reference.Frames() ? test[c][i] : 0.0;
-            }
-            earRef.process(ref.data(), frameRef);
-            earTest.process(tst.data(), frameTest);
-            BandArray p;
-            BandArray q;
-            peaq::detection(frameRef.excitation, frameTest.excitation, p, q);
-            if (dump != nullptr && static_cast<long>(f) == dumpFrame) {
-                BandDump d;
-                for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
-                    d.refDb[k] = Db(frameRef.excitation[k]);
-                    d.diffDb[k] = Db(frameRef.excitation[k]) - Db(frameTest.excitation[k]);
-                    d.steps[k] = q[k];
-                }
-                dump->push_back(d);
-            }
+    ForEachEarFrame(reference, test, [&](std::size_t f, const peaq::EarFrame& frameRef,
+                                         const peaq::EarFrame& frameTest) {
+        BandArray p;
+        BandArray q;
+        peaq::detection(frameRef.excitation, frameTest.excitation, p, q);
+        if (dump != nullptr && static_cast<long>(f) == dumpFrame) {
+            BandDump d;
             for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
-                prob[f][k] = std::max(prob[f][k], p[k]);
-                if (q[k] >= steps[f][k]) {
-                    steps[f][k] = q[k];
-                    diff[f][k] = Db(frameRef.excitation[k]) - Db(frameTest.excitation[k]);
-                }
+                d.refDb[k] = Db(frameRef.excitation[k]);
+                d.diffDb[k] = Db(frameRef.excitation[k]) - Db(frameTest.excitation[k]);
+                d.steps[k] = q[k];
+            }
+            dump->push_back(d);
+        }
+        for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+            prob[f][k] = std::max(prob[f][k], p[k]);
+            if (q[k] >= steps[f][k]) {
+                steps[f][k] = q[k];
+                diff[f][k] = Db(frameRef.excitation[k]) - Db(frameTest.excitation[k]);
             }
         }
-    }
+    });
     for (std::size_t f = 0; f < frames; ++f) {
         double miss = 1.0;
         for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
