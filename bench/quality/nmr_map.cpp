@@ -6,7 +6,7 @@
 // noise-to-mask ratio of the basic version), channels combined by their
 // maximum.
 //
-//   nmr_map ITEM SETTING [--group N] [--frames]
+//   nmr_map ITEM SETTING [--group N] [--frames] [--detect] [--bands FRAME] [--mod]
 //
 // Prints, per group of N bands (default 4), the mean ratio in dB over the
 // frames and the count of frames in which a band of the group lies 1.5 dB
@@ -15,7 +15,9 @@
 // eleven model output variables side by side, each with the change of our
 // grade were it to take LAME's value (the network run again with that one
 // variable swapped): the largest changes name what costs us most, e.g. a
-// bandwidth variable when the loss is the band above the coded one. SETTING is one of the
+// bandwidth variable when the loss is the band above the coded one. --mod adds
+// the modulation difference per band group (where AvgModDiff1B comes from:
+// an envelope that wavers from granule to granule, or pre-echo). SETTING is one of the
 // benchmark's or the test's settings (cbr128, mono64, ...) or a level with
 // the LAME -V to set it against (vbr2-V2, vbr3-V3, ...).
 #include <algorithm>
@@ -31,6 +33,7 @@
 
 #include "tools/peaq/ear_model.h"
 #include "tools/peaq/frame_movs.h"
+#include "tools/peaq/patterns.h"
 #include "tools/peaq/peaq.h"
 #include "tools/peaq/peaq_tables.h"
 #include "tools/peaq/wav_input.h"
@@ -119,6 +122,26 @@ std::vector<BandArray> NoiseToMask(const Item& reference, const Channels& test) 
             const double offsetDb = bark <= 12.0 ? 3.0 : 0.25 * bark;
             const double mask = frameRef.excitation[k] * std::pow(10.0, -offsetDb / 10.0);
             out[f][k] = std::max(out[f][k], noise[k] / mask);
+        }
+    });
+    return out;
+}
+
+// Per frame and band: the modulation difference that the basic version's
+// AvgModDiff1B averages, |Mtest - Mref| / (1 + Mref), channels combined by
+// their maximum (every frame, without the model's temporal weighting).
+std::vector<BandArray> ModulationDifference(const Item& reference, const Channels& test) {
+    std::vector<BandArray> out(reference.Frames() / peaq::kHop, BandArray{});
+    std::vector<peaq::ModulationMeter> meters;
+    ForEachEarFrame(reference, test, [&](std::size_t f, const peaq::EarFrame& frameRef,
+                                         const peaq::EarFrame& frameTest) {
+        if (f == 0) meters.assign(2, peaq::ModulationMeter());
+        BandArray modRef;
+        BandArray modTest;
+        meters[0].process(frameRef.unsmeared, modRef);
+        meters[1].process(frameTest.unsmeared, modTest);
+        for (std::size_t k = 0; k < peaq::kBandCount; ++k) {
+            out[f][k] = std::max(out[f][k], std::abs(modTest[k] - modRef[k]) / (1.0 + modRef[k]));
         }
     });
     return out;
@@ -246,6 +269,7 @@ int main(int argc, char** argv) {
     std::size_t group = 4;
     bool perFrame = false;
     bool detect = false;
+    bool modulation = false;
     long dumpFrame = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -253,6 +277,8 @@ int main(int argc, char** argv) {
             group = static_cast<std::size_t>(std::clamp(std::atoi(argv[++i]), 1, 109));
         } else if (a == "--frames") {
             perFrame = true;
+        } else if (a == "--mod") {
+            modulation = true;
         } else if (a == "--detect") {
             detect = true;
         } else if (a == "--bands" && i + 1 < argc) {
@@ -264,7 +290,7 @@ int main(int argc, char** argv) {
     }
     Setting setting;
     if (positional.size() != 2 || !FindSetting(positional[1], setting) || setting.lameArgs.empty()) {
-        std::fprintf(stderr, "usage: nmr_map ITEM SETTING [--group N] [--frames] [--detect] [--bands FRAME]\n");
+        std::fprintf(stderr, "usage: nmr_map ITEM SETTING [--group N] [--frames] [--detect] [--bands FRAME] [--mod]\n");
         return 2;
     }
     Item item;
@@ -345,6 +371,26 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("frames with a band 1.5 dB above its mask: ours %d, LAME %d, of %zu\n", framesA, framesB, a.size());
+    if (modulation) {
+        const std::vector<BandArray> ma = ModulationDifference(item, oursDecoded);
+        const std::vector<BandArray> mb = ModulationDifference(item, lameDecoded);
+        std::printf("\nmodulation difference per band group (mean over frames, x100/109 per band: the "
+                    "share of AvgModDiff1B), ours | LAME\n");
+        for (std::size_t k0 = 0; k0 < peaq::kBandCount; k0 += group) {
+            const std::size_t k1 = std::min(peaq::kBandCount, k0 + group);
+            double sumA = 0.0;
+            double sumB = 0.0;
+            for (std::size_t f = 0; f < ma.size(); ++f) {
+                for (std::size_t k = k0; k < k1; ++k) {
+                    sumA += ma[f][k];
+                    sumB += mb[f][k];
+                }
+            }
+            const double scale = 100.0 / static_cast<double>(peaq::kBandCount * ma.size());
+            std::printf("%3zu-%3zu  %5.0f-%5.0f  %8.3f | %8.3f\n", k0, k1 - 1, layout.lower[k0], layout.upper[k1 - 1],
+                        sumA * scale, sumB * scale);
+        }
+    }
     if (detect) PrintDetection(item, oursDecoded, lameDecoded, dumpFrame);
     try {
         PrintVariables(item, oursDecoded, lameDecoded);

@@ -363,5 +363,36 @@ TEST(EncoderBandwidth, TransitionBandIsCodedAndUpsamplingImagesAreNot) {
   EXPECT_LT(BandPower(n, 2, 44100, 11200, 12100), 1e-3 * pass);
 }
 
+// One channel at 64 kbit/s at 44.1 or 48 kHz carries the bits per channel of
+// stereo at 128 kbit/s: the stream carries the band up to 16.8 kHz, while the
+// reported bandwidth stays the rate table's 13458 Hz. At 32 kHz the coded band
+// ends a tenth above the bandwidth (14.8 kHz), as for every other rate.
+TEST(EncoderBandwidth, MonoAt64kCodesTo16800HzAtTheFullRates) {
+  TempDir dir;
+  std::mt19937 rng(7);
+  std::normal_distribution<double> noise(0.0, 0.1);
+  auto measure = [&](int32_t rate, double lo, double hi) {
+    std::vector<float> x(static_cast<size_t>(rate) * 3);
+    for (float& v : x) v = static_cast<float>(noise(rng));
+    const Encoded e = Encode(x, rate, 64000, 1, 0, 0);
+    EXPECT_EQ(e.encodeStatus, 0);
+    EXPECT_EQ(e.info.bandwidth, 13458.0f);
+    EXPECT_EQ(e.info.sampleRate, rate);
+    WriteBytes(dir / "mono.mp3", e.bytes);
+    const ReferenceDecodings d = DecodeWithReferences(dir / "mono.mp3");
+    EXPECT_EQ(d.complaints, "");
+    EXPECT_FALSE(d.mpg123.empty());
+    const double in = BandPower(x, 1, rate, lo, hi) * 32768.0 * 32768.0;
+    return BandPower(d.mpg123, 1, rate, lo, hi) / in;
+  };
+  for (const int32_t rate : {48000, 44100}) {
+    SCOPED_TRACE(rate);
+    EXPECT_GT(measure(rate, 1000, 13000), 0.5);     // the passband
+    EXPECT_GT(measure(rate, 15200, 16600), 0.5);    // the wider band
+    EXPECT_LT(measure(rate, 17300, 21000), 1e-4);   // above it
+  }
+  EXPECT_LT(measure(32000, 15200, 15900), 1e-4);    // 32 kHz: up to 14.8 kHz only
+}
+
 }  // namespace
 }  // namespace mp3enc
