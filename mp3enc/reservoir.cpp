@@ -136,9 +136,7 @@ constexpr double kVbrBankSeconds = 1.0;
 //   stricter target for fewer bits, are not held to it. The floors stay
 //   below the ceiling, which would otherwise starve sustained dense passages;
 // - noise offset: the level's noise-to-mask target (the higher levels
-//   lower it further); level 1's 7 dB, against 6, gains 0.02 on the set
-//   for 4 kbit/s and still sits 7 kbit/s under -V 0 (6.5 and 7.5 dB
-//   measure a little less);
+//   lower it further);
 // - strict target: at level 2, 13 dB instead of 16 gives up little
 //   (0.09 on pure tones, nothing on the rest) for 6 kbit/s less; the lower
 //   levels need the 16 dB on pure tones;
@@ -158,7 +156,7 @@ constexpr VbrTuning kTuned[5] = {
     {1.15, -3.0, 16.0, 0.25, 0.5, 0.85},
     {1.15, -3.0, 16.0, 0.25, 0.7, 1.0},
     {1.1, -3.7, 13.0, 0.3, 1.0, 1.0},
-    {1.2, -7.0, 16.0, 1.0, 1.0, 1.0},
+    {1.2, -6.0, 16.0, 1.0, 1.0, 1.0},
 };
 constexpr bool TuningIsSane() {
   for (const VbrTuning& t : kTuned) {
