@@ -330,11 +330,54 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
     }
     return answer(g, bits);
   }
+  // Bisection between a gain known to be over the budget (a; lo before it
+  // is tried) and one known to fit (z; 255 is taken to). From the last
+  // answer, the bracket is found by strides that double (most granules'
+  // answers lie within a few steps of it); without one, from lo.
   int a = lo;
   int z = 255;
-  const int atLo = bitsAt(a);
-  if (atLo <= budget) return atLo;
   int bitsZ = -1;
+  const int hint = gainHint_;
+  bool tryLo = true;
+  if (hint > lo && hint < 255) {
+    const int atHint = bitsAt(hint);
+    int stride = 1;
+    if (atHint <= budget) {
+      z = hint;
+      bitsZ = atHint;
+      while (z - stride > lo) {
+        const int b = bitsAt(z - stride);
+        if (b > budget) {
+          a = z - stride;
+          tryLo = false;
+          break;
+        }
+        z -= stride;
+        bitsZ = b;
+        stride *= 2;
+      }
+    } else {
+      a = hint;
+      tryLo = false;
+      while (a + stride < 255) {
+        const int b = bitsAt(a + stride);
+        if (b <= budget) {
+          z = a + stride;
+          bitsZ = b;
+          break;
+        }
+        a += stride;
+        stride *= 2;
+      }
+    }
+  }
+  if (tryLo) {
+    const int atLo = bitsAt(lo);
+    if (atLo <= budget) {
+      gainHint_ = lo;
+      return atLo;
+    }
+  }
   while (z - a > 1) {
     const int mid = (a + z) / 2;
     const int b = bitsAt(mid);
@@ -345,6 +388,7 @@ int Quantizer::InnerLoop(State* s, int budget, bool fromCurrent, bool descend) {
       a = mid;
     }
   }
+  gainHint_ = z;
   if (bitsZ < 0) return exact(bitsAt(z));
   return answer(z, bitsZ);
 }

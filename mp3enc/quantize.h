@@ -147,6 +147,10 @@ class Quantizer {
   int noiseStep_[kMaxBands][kNoiseWays];  // step exponents, kNoStep when unused
   float noiseAt_[kMaxBands][kNoiseWays];
   int noiseNext_[kMaxBands];              // the way the next miss replaces
+  // The answer of the last bisecting inner loop, where the next one starts
+  // its search (the gains of neighbouring granules are close); -1 before
+  // the first.
+  int gainHint_ = -1;
   State state_{};
   HuffmanPlan plan_;
   int huffmanBits_ = 0;
