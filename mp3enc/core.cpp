@@ -248,34 +248,44 @@ constexpr int kStarvedAmplifySteps = 25;
 // top alone: 15.6 kHz the mean +0.357 -> +0.372, 16.0 +0.386, 16.5 +0.412,
 // 17.0 +0.440, the noise item -0.08 -> +0.53 at 17 kHz; but the wider band
 // takes its bits from below it, and the mono-in-stereo item fell to -0.06 to
-// -0.11 from 16 kHz on (the envelopes of its plucked chords waver more,
-// AvgModDiff1B). At that rate (the starved rule, kStarvedMonoBitRate) three
-// changes pay for the band:
+// -0.11 from 16 kHz on. At that rate (the starved rule, kStarvedMonoBitRate)
+// three changes pay for the band:
 // - Bands centred above the bandwidth may carry kWideMonoTopScale times the
 //   model's allowed distortion (instead of kStarvedHighScale): what PEAQ and
 //   the ear need there is the band's presence, not its fine structure.
 // - Bands from kStarvedHighHz up to the bandwidth carry kWideMonoHighScale
 //   times it (instead of kStarvedHighScale), and the outer loop may take
 //   kWideMonoAmplifySteps steps.
-// Together at 16.8 kHz: the mean +0.357 -> +0.435 against LAME, every item at
-// or above LAME (the mono-in-stereo item -0.030 -> +0.025, the noise item
-// -0.084 -> +0.41, the wide image +0.86 -> +1.27, the bells +0.37 -> +0.65);
-// at 16.6 and 17.0 kHz the mono-in-stereo item stays within 0.005 of LAME
-// (+0.004, -0.005), but at 16.3 and 16.5 kHz it fell by 0.1. The surface is
-// bumpy in the high factor: 2.7 and 3.3 took the same item to -0.12, 2.0
-// (the starved factor) to -0.04. Tried and dropped: a lower allowed
-// distortion between 600 Hz and 1.7 kHz (where the item's noise sits 2-3 dB
-// closer to the mask than LAME's) or below 600 Hz, below 1.1 kHz in short
-// blocks, the low rates' first-window limit, other weights of the reservoir
-// demand (long 1.2 to 2.2, short 3 to 6), 20 to 50 steps, and top factors of
-// 0.5 to 4 with the starved high factor: none kept the item at LAME's grade
-// over the band's neighbourhood.
+// - A short granule followed by another short granule (an attack flagged in
+//   both) may take at most kWideMonoShortFillTenths of the reservoir's fill.
+//   The reservoir holds only 300 to 600 bits between attacks here (the long
+//   granules need what they borrow: keeping a reserve from them lost 0.04 to
+//   0.19 on the mean), and the first short granule, mostly the quiet before
+//   the attack, took all of it: the second, which holds the attack, was
+//   coded at the mean, its noise spreading 6 ms ahead of the plucked chords
+//   of the mono-in-stereo item at 15 dB above LAME's (one frame there held a
+//   sixth of the item's total noise-to-mask ratio).
+// Together at 17 kHz: the mean +0.357 -> +0.463 against LAME, every item
+// above LAME by 0.05 or more (the mono-in-stereo item -0.030 -> +0.059, the
+// noise item -0.084 -> +0.48, the wide image +0.86 -> +1.42, the bells +0.37
+// -> +0.67, applause +1.05 -> +0.76, the plucked notes +0.14 -> +0.09), and
+// so from 16.4 to 17.2 kHz (the mean +0.434 to +0.466, the least item +0.05),
+// with high factors of 2.5 to 3.5, top factors of 5 to 9 and 30 to 45 steps.
+// Without the fill limit the mono-in-stereo item sat within 0.02 of LAME's
+// grade from 16.6 to 17 kHz and 0.09 below it from 16.4 to 16.55 kHz; 3 and
+// 5 tenths measured +0.439 and +0.442 on the mean. Tried and dropped: a lower
+// allowed distortion between 600 Hz and 1.7 kHz or below 600 Hz, below
+// 1.1 kHz in short blocks, the low rates' limits of the short windows'
+// allowed distortion (kPreEchoRise, kFirstWindowRise), other weights of the
+// reservoir demand (long 1.2 to 2.2, short 3 to 6), larger loans to short
+// granules, and a limit of the fill that long granules may take.
 constexpr int32_t kWideMonoLowestBitRate = 64000;
 constexpr int32_t kWideMonoHighestBitRate = 79999;
-constexpr double kWideMonoTopHz = 16800.0;
+constexpr double kWideMonoTopHz = 17000.0;
 constexpr float kWideMonoTopScale = 7.0f;
 constexpr float kWideMonoHighScale = 3.0f;
 constexpr int kWideMonoAmplifySteps = 40;
+constexpr int kWideMonoShortFillTenths = 4;
 
 // Constant rates of 128 kbit/s and above at the full sample rates take
 // longer searches too: bright tones with many partials (the bells of the
@@ -440,6 +450,7 @@ class CoreImpl final : public Core {
                           s.bitRate >= kWideMonoLowestBitRate &&
                           s.bitRate <= kWideMonoHighestBitRate;
     const bool starvedWide = starved && wideMono;
+    shortFillTenths_ = starvedWide ? kWideMonoShortFillTenths : 10;
     int amplifySteps = starvedWide   ? kWideMonoAmplifySteps
                        : starved     ? kStarvedMonoAmplifySteps
                        : lowRateMono ? kLowRateMonoAmplifySteps
@@ -711,6 +722,7 @@ class CoreImpl final : public Core {
       c.attack.Feed(a, 1);
       attack = attack || c.attack.LastGranuleHasAttack();
     }
+    nextAttack_ = attack;
     if (fed_ > 0) {
       const int type = sequencer_.Next(lastAttack_, attack);
       TransformGranule(type);
@@ -919,6 +931,11 @@ class CoreImpl final : public Core {
           lending.reservoirTenths = kMonoShortLending;
           lending.meanMultiple = 2;
         }
+        // A short granule before another (see kWideMonoShortFillTenths): the
+        // next one is short when an attack was flagged in it.
+        const bool nextShort =
+            gr + 1 < f.granules ? pending_[gr + 1].blockType == kShortBlock : nextAttack_;
+        if (type == kShortBlock && nextShort) lending.fillTenths = shortFillTenths_;
         const float entropy = pe[gr][0] + (channels_ == 2 ? pe[gr][1] : 0.0f);
         longRun_ = type == kNormalBlock ? longRun_ + 1 : 0;
         if (transitionPeWeight_ > 0.0f && type == kNormalBlock &&
@@ -1133,6 +1150,8 @@ class CoreImpl final : public Core {
   int longRun_ = 0;  // long granules in a row up to this one (see kFineSustainedGranules)
   float shortPeWeight_ = kShortPeWeight;
   bool lendToShort_ = false;  // see kMonoShortLending
+  int shortFillTenths_ = 10;  // see kWideMonoShortFillTenths; 10 where it does not apply
+  bool nextAttack_ = false;   // an attack was flagged in the granule after the last transformed
   float firstWindowRise_ = kFirstWindowRise;  // see kFirstWindowRise
   float firstWindowDepth_ = 1.0f;
   float longDensity_[2][576] = {};  // the last long granule's allowed distortion per line
