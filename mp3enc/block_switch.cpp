@@ -40,6 +40,7 @@ bool AttackDetector::LastGranuleHasAttack() const {
     float ref = 0.0f;
     for (int k = 1; k <= 4; ++k) ref = std::max(ref, energy_[(seg - k) % kRing]);
     if (e > kEnergyFloor && e > kAttackRatio * ref) return true;
+    if (releaseRatio_ > 0.0f && ref > kEnergyFloor && e * releaseRatio_ < ref) return true;
   }
   return false;
 }
