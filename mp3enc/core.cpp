@@ -947,14 +947,15 @@ class CoreImpl final : public Core {
       const int resvMax = 8 * formatter_.ReservoirLimit(choice.frameBits);
       int resv = 8 * fill;
       const int available = slot + 8 * fill;
-      const int meanBits = slot / f.granules;
+      const int equalShare = slot / f.granules;
       const float longWeight = f.sampleRate <= 32000 ? kLowRatePeWeight : kPeWeight;
-      int granuleMean[2] = {meanBits, meanBits};
+      int granuleMean[2] = {equalShare, equalShare};
       if (transitionPeWeight_ > 0.0f) SplitFrame(pe, slot, granuleMean);
       for (int gr = 0; gr < f.granules; ++gr) {
         const int meanBits = granuleMean[gr];
         const int type = pending_[gr].blockType;
         const bool transition = type == kStartBlock || type == kStopBlock;
+        const float entropy = GranuleEntropy(pe, gr);
         float w = longWeight;
         if (type == kShortBlock) {
           w = quietAttackPeWeight_ > 0.0f && silentBefore_ ? quietAttackPeWeight_ : shortPeWeight_;
@@ -962,12 +963,12 @@ class CoreImpl final : public Core {
           w = transition ? transitionPeWeight_ : modeExtension == 2 ? kFineMidSidePeWeight : w;
         }
         if (type == kNormalBlock || type == kStartBlock) {  // see kLowRateMonoQuietPeWeight
-          silentBefore_ = pe[gr][0] + (channels_ == 2 ? pe[gr][1] : 0.0f) < kSilentEntropy;
+          silentBefore_ = entropy < kSilentEntropy;
         }
         const float demand[2] = {pe[gr][0] * w, pe[gr][1] * w};
         int targets[2];
         Lending lending;
-        if (lendToShort_ && pending_[gr].blockType == kShortBlock) {
+        if (lendToShort_ && type == kShortBlock) {
           lending.reservoirTenths = kMonoShortLending;
           lending.meanMultiple = 2;
         }
@@ -976,7 +977,6 @@ class CoreImpl final : public Core {
         const bool nextShort =
             gr + 1 < f.granules ? pending_[gr + 1].blockType == kShortBlock : nextAttack_;
         if (type == kShortBlock && nextShort) lending.fillTenths = shortFillTenths_;
-        const float entropy = pe[gr][0] + (channels_ == 2 ? pe[gr][1] : 0.0f);
         longRun_ = type == kNormalBlock ? longRun_ + 1 : 0;
         if (transitionPeWeight_ > 0.0f && type == kNormalBlock &&
             entropy <= kFineSteadyRise * lastEntropy_) {
@@ -1128,10 +1128,15 @@ class CoreImpl final : public Core {
 
   // The mean bits of each granule of a frame (slot: the frame's bits for
   // both) by the granules' perceptual entropies (see kFineSplitLeast).
+  // A granule's perceptual entropy over its coded channels.
+  float GranuleEntropy(const float (*pe)[2], int gr) const {
+    return pe[gr][0] + (channels_ == 2 ? pe[gr][1] : 0.0f);
+  }
+
   void SplitFrame(const float (*pe)[2], int slot, int* granuleMean) const {
     if (formatter_.Format().granules != 2) return;
     float entropy[2];
-    for (int gr = 0; gr < 2; ++gr) entropy[gr] = pe[gr][0] + (channels_ == 2 ? pe[gr][1] : 0.0f);
+    for (int gr = 0; gr < 2; ++gr) entropy[gr] = GranuleEntropy(pe, gr);
     if (!(entropy[0] + entropy[1] > 0.0f)) return;
     const float share =
         std::clamp(entropy[0] / (entropy[0] + entropy[1]), kFineSplitLeast, 1.0f - kFineSplitLeast);
